@@ -1,0 +1,54 @@
+// Locks and events.
+//
+// TCriticalSection is re-entrant: the thread that holds it may enter again and
+// must leave as often as it entered. TEvent is a manual- or auto-reset event
+// built from a mutex and a condition variable; WaitForEither waits on two events
+// at once, the way the main thread waits for a thread or for handed-over calls.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+#include "framework/core/Object.h"
+
+class TCriticalSection : public TObject {
+ public:
+  void Enter() { mutex_.lock(); }
+  void Leave() { mutex_.unlock(); }
+  bool TryEnter() { return mutex_.try_lock(); }
+
+  // std::lock_guard and friends can hold it directly.
+  void lock() { Enter(); }
+  void unlock() { Leave(); }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
+enum class TWaitResult { Signaled, Timeout };
+
+// Wait times in milliseconds; kInfinite waits without limit.
+constexpr int kInfinite = -1;
+
+class TEvent : public TObject {
+ public:
+  explicit TEvent(bool manual_reset = true, bool initially_set = false)
+      : manual_reset_(manual_reset), set_(initially_set) {}
+
+  void SetEvent();
+  void ResetEvent();
+  bool IsSet() const;
+  TWaitResult WaitFor(int timeout_ms);
+
+  // Waits until first or second is signalled, or the time runs out. Returns 0
+  // for first, 1 for second (first wins when both are set), -1 on time-out. An
+  // auto-reset event that is returned is reset.
+  static int WaitForEither(TEvent& first, TEvent& second, int timeout_ms);
+
+ private:
+  bool TakeLocked();
+
+  const bool manual_reset_;
+  bool set_;  // guarded by Mutex()
+};

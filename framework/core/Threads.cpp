@@ -1,0 +1,227 @@
+#include "framework/core/Threads.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+#include <system_error>
+
+namespace {
+
+struct CallRequest {
+  TCallSlot* slot;
+  TEvent* done;
+};
+
+// Recorded while the program's static objects are made, on the thread that
+// starts the program.
+const std::uint32_t g_main_thread_id = CurrentThreadID();
+
+std::atomic<std::uintptr_t> g_next_handle{1};
+
+// PendingCalls and the wake hook; both guarded by SyncLock().
+std::unique_ptr<std::deque<CallRequest>> g_pending_calls;
+TWakeHook g_wake_hook;
+
+[[noreturn]] void ThrowThreadError(int code) {
+  throw EThread(Format("Thread Error: %s (%d)", SystemErrorText(code).c_str(), code));
+}
+
+}  // namespace
+
+std::uint32_t CurrentThreadID() { return static_cast<std::uint32_t>(::syscall(SYS_gettid)); }
+
+std::uint32_t MainThreadID() { return g_main_thread_id; }
+
+TCriticalSection& SyncLock() {
+  static TCriticalSection lock;
+  return lock;
+}
+
+TEvent& SyncEvent() {
+  static TEvent event(true, false);
+  return event;
+}
+
+int PendingCallCount() {
+  std::lock_guard<TCriticalSection> lock(SyncLock());
+  return g_pending_calls ? static_cast<int>(g_pending_calls->size()) : 0;
+}
+
+void SetMainThreadWakeHook(TWakeHook hook) {
+  std::lock_guard<TCriticalSection> lock(SyncLock());
+  g_wake_hook = std::move(hook);
+}
+
+// ---- TThread ----
+
+TThread::TThread(bool start_paused) : start_paused_(start_paused), paused_(start_paused) {
+  try {
+    thread_ = std::thread(&TThread::ThreadProcedure, this);
+  } catch (const std::system_error& e) {
+    throw EThread(Format("Thread creation error: %s", SystemErrorText(e.code().value()).c_str()));
+  }
+  handle_ = g_next_handle.fetch_add(1);
+  // The new thread announces its identifier before it stops at the gate.
+  std::unique_lock<std::mutex> lock(gate_mutex_);
+  gate_changed_.wait(lock, [this] { return thread_id_.load() != 0; });
+}
+
+void TThread::AfterConstruction() {
+  if (!start_paused_) Unpause();
+}
+
+TThread::~TThread() {
+  if (thread_id_.load() != 0 && !has_ended_.load()) {
+    RequestStop();
+    if (start_paused_) Unpause();
+    WaitUntilDone();
+  }
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id()) {
+      thread_.detach();  // a FreeWhenDone thread destroying itself
+    } else {
+      thread_.join();
+    }
+  }
+}
+
+void TThread::ThreadProcedure(TThread* self) {
+  {
+    std::lock_guard<std::mutex> lock(self->gate_mutex_);
+    self->thread_id_.store(CurrentThreadID());
+  }
+  self->gate_changed_.notify_all();
+  self->WaitAtGate();
+
+  if (!self->stop_requested_.load()) {
+    try {
+      self->ThreadBody();
+    } catch (...) {
+      self->uncaught_error_ = std::current_exception();
+    }
+  }
+  // The values read here count; NotifyFinished and OnFinished cannot change them.
+  const bool free_when_done = self->free_when_done_.load();
+  const std::int32_t result_code = self->result_code_.load();
+  try {
+    self->NotifyFinished();
+  } catch (...) {
+    // Ending the process for a failed notification would be worse than keeping it.
+    if (!self->uncaught_error_) self->uncaught_error_ = std::current_exception();
+  }
+  self->has_ended_.store(true);
+  SyncEvent().SetEvent();
+  if (free_when_done) {
+    delete self;
+    return;
+  }
+  self->exit_code_ = result_code;
+  self->ended_.SetEvent();
+}
+
+void TThread::WaitAtGate() {
+  std::unique_lock<std::mutex> lock(gate_mutex_);
+  gate_changed_.wait(lock, [this] { return suspend_count_ == 0; });
+}
+
+void TThread::NotifyFinished() {
+  if (on_finished_) RunOnMainThread([this] { on_finished_(this); });
+}
+
+void TThread::ThreadBody() { throw EAbstractError(); }
+
+void TThread::Pause() {
+  paused_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(gate_mutex_);
+    ++suspend_count_;
+  }
+  // A thread can only be stopped at its own gate: pausing oneself waits there.
+  if (CurrentThreadID() == thread_id_.load()) WaitAtGate();
+}
+
+void TThread::Unpause() {
+  int previous;
+  {
+    std::lock_guard<std::mutex> lock(gate_mutex_);
+    previous = suspend_count_;
+    if (suspend_count_ > 0) --suspend_count_;
+  }
+  gate_changed_.notify_all();
+  if (previous == 1) paused_.store(false);
+}
+
+std::int32_t TThread::WaitUntilDone() {
+  if (CurrentThreadID() == thread_id_.load()) ThrowThreadError(EDEADLK);
+  if (CurrentThreadID() == g_main_thread_id) {
+    // Keep serving handed-over calls, so that a thread blocked in
+    // RunOnMainThread can finish.
+    for (;;) {
+      int which = TEvent::WaitForEither(ended_, SyncEvent(), 1000);
+      if (which == 0) break;
+      if (which == 1) CheckSynchronize(0);
+    }
+  } else {
+    ended_.WaitFor(kInfinite);
+  }
+  return exit_code_;
+}
+
+void TThread::RunOnMainThread(TThreadMethod method) {
+  call_slot_.sender = this;
+  call_slot_.captured = nullptr;
+  call_slot_.method = std::move(method);
+  if (CurrentThreadID() == g_main_thread_id) {
+    call_slot_.method();
+    return;
+  }
+  TEvent done(true, false);
+  {
+    std::lock_guard<TCriticalSection> lock(SyncLock());
+    if (!g_pending_calls) g_pending_calls = std::make_unique<std::deque<CallRequest>>();
+    g_pending_calls->push_back(CallRequest{&call_slot_, &done});
+    SyncEvent().SetEvent();
+    if (g_wake_hook) g_wake_hook(this);
+  }
+  done.WaitFor(kInfinite);
+  // The main thread signals under SyncLock; passing through it once more makes
+  // sure it has let go of the request before the event goes away.
+  { std::lock_guard<TCriticalSection> lock(SyncLock()); }
+  if (call_slot_.captured) {
+    std::exception_ptr error = std::move(call_slot_.captured);
+    call_slot_.captured = nullptr;
+    std::rethrow_exception(error);
+  }
+}
+
+bool CheckSynchronize(int wait_ms) {
+  std::uint32_t caller = CurrentThreadID();
+  if (caller != g_main_thread_id) {
+    throw EThread(
+        Format("CheckSynchronize called from thread $%X, which is NOT the main thread", caller));
+  }
+  if (wait_ms > 0) {
+    if (SyncEvent().WaitFor(wait_ms) == TWaitResult::Signaled) SyncEvent().ResetEvent();
+  } else {
+    SyncEvent().ResetEvent();
+  }
+  std::unique_lock<TCriticalSection> lock(SyncLock());
+  // Calls queued from now on go into a new list and wait for the next pass.
+  std::unique_ptr<std::deque<CallRequest>> taken = std::move(g_pending_calls);
+  bool result = taken && !taken->empty();
+  while (taken && !taken->empty()) {
+    CallRequest request = taken->front();
+    taken->pop_front();
+    lock.unlock();
+    try {
+      request.slot->method();
+    } catch (...) {
+      request.slot->captured = std::current_exception();
+    }
+    lock.lock();
+    request.done->SetEvent();
+  }
+  return result;
+}

@@ -1,0 +1,142 @@
+// Threads and the hand-over of calls to the main thread.
+//
+// TThread wraps a platform thread that is always created suspended and starts
+// once the most derived constructor has finished (or at the first Unpause when
+// StartPaused). Linux cannot suspend another thread, so suspension is a gate:
+// the new thread waits at it before its procedure runs, and a thread that
+// pauses itself waits at it until Unpause. Pause on another thread only counts;
+// that thread stops at its next gate.
+//
+// RunOnMainThread queues a call for the main thread and blocks until it has
+// run; CheckSynchronize, on the main thread, runs every queued call, oldest
+// first. SyncLock guards the queue and is never held while a call runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <utility>
+#include <thread>
+
+#include "framework/core/SyncObjs.h"
+#include "framework/core/SysUtils.h"
+
+class TThread;
+
+class EThread : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+using TThreadMethod = std::function<void()>;
+using TNotifyEvent = std::function<void(TObject* sender)>;
+
+// The call that a thread object hands to the main thread.
+struct TCallSlot {
+  TThread* sender = nullptr;
+  TThreadMethod method;
+  std::exception_ptr captured;
+};
+
+class TThread : public TObject {
+ public:
+  // The platform thread is created suspended. A thread constructed with
+  // start_paused false starts in AfterConstruction, which the creator calls once
+  // the most derived constructor has finished (NewThread does both), so the
+  // thread never runs before its object is complete.
+  explicit TThread(bool start_paused);
+  ~TThread() override;
+  TThread(const TThread&) = delete;
+  TThread& operator=(const TThread&) = delete;
+
+  void AfterConstruction();
+
+  void RequestStop() { stop_requested_.store(true); }
+  void Pause();
+  void Unpause();
+  // Returns the thread's exit code. On the main thread, handed-over calls keep
+  // running while it waits. REQUIRES: not called by the thread on itself.
+  std::int32_t WaitUntilDone();
+  // Runs method on the main thread and returns when it has run; raises here what
+  // the method raised there.
+  void RunOnMainThread(TThreadMethod method);
+
+  std::uintptr_t Handle() const { return handle_; }
+  std::uint32_t ThreadID() const { return thread_id_.load(); }
+  bool StartPaused() const { return start_paused_; }
+  bool StopRequested() const { return stop_requested_.load(); }
+  bool Paused() const { return paused_.load(); }
+  bool HasEnded() const { return has_ended_.load(); }
+  bool FreeWhenDone() const { return free_when_done_.load(); }
+  void SetFreeWhenDone(bool value) { free_when_done_.store(value); }
+  std::int32_t ResultCode() const { return result_code_.load(); }
+  void SetResultCode(std::int32_t value) { result_code_.store(value); }
+  const TNotifyEvent& OnFinished() const { return on_finished_; }
+  void SetOnFinished(TNotifyEvent handler) { on_finished_ = std::move(handler); }
+  // The exception that escaped ThreadBody, or none.
+  std::exception_ptr UncaughtError() const { return uncaught_error_; }
+
+ protected:
+  // Called on the thread after the body; raises OnFinished on the main thread.
+  virtual void NotifyFinished();
+  // The work of the thread. The base raises EAbstractError.
+  virtual void ThreadBody();
+
+ private:
+  static void ThreadProcedure(TThread* self);
+  void WaitAtGate();
+
+  std::uintptr_t handle_ = 0;
+  std::atomic<std::uint32_t> thread_id_{0};
+  const bool start_paused_;
+  std::atomic<bool> stop_requested_{false};
+  std::atomic<bool> paused_;
+  std::atomic<bool> free_when_done_{false};
+  std::atomic<bool> has_ended_{false};
+  std::atomic<std::int32_t> result_code_{0};
+  TNotifyEvent on_finished_;
+  TCallSlot call_slot_;
+  std::exception_ptr uncaught_error_;
+
+  // The suspend gate.
+  std::mutex gate_mutex_;
+  std::condition_variable gate_changed_;
+  int suspend_count_ = 1;  // guarded by gate_mutex_; created suspended
+
+  TEvent ended_{true, false};  // set when the platform thread has ended
+  std::int32_t exit_code_ = 0;  // written before ended_ is set
+  std::thread thread_;
+};
+
+// Constructs a thread object and lets it start unless it was made paused.
+template <typename T, typename... Args>
+T* NewThread(Args&&... args) {
+  T* thread = new T(std::forward<Args>(args)...);
+  thread->AfterConstruction();
+  return thread;
+}
+
+// Runs every call queued for the main thread, oldest first; true when at least
+// one was waiting. wait_ms > 0 first waits that long for SyncEvent.
+// REQUIRES: called on the main thread (EThread otherwise).
+bool CheckSynchronize(int wait_ms = 0);
+
+// The lock that guards the queue of handed-over calls.
+TCriticalSection& SyncLock();
+// Signalled when a call is queued and when any thread procedure ends.
+TEvent& SyncEvent();
+// The number of calls queued and not yet taken by CheckSynchronize.
+int PendingCallCount();
+
+// Called, with SyncLock held, after a call has been queued; the application
+// object installs its wake-up here. Must not block.
+using TWakeHook = std::function<void(TThread* sender)>;
+void SetMainThreadWakeHook(TWakeHook hook);
+
+// The identifier of the thread that started the program, and of the caller.
+std::uint32_t MainThreadID();
+std::uint32_t CurrentThreadID();
