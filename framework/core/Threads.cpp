@@ -73,17 +73,21 @@ void TThread::AfterConstruction() {
 }
 
 TThread::~TThread() {
-  if (thread_id_.load() != 0 && !has_ended_.load()) {
-    RequestStop();
-    if (start_paused_) Unpause();
-    WaitUntilDone();
-  }
+  StopAndWait();
   if (thread_.joinable()) {
     if (thread_.get_id() == std::this_thread::get_id()) {
       thread_.detach();  // a FreeWhenDone thread destroying itself
     } else {
       thread_.join();
     }
+  }
+}
+
+void TThread::StopAndWait() {
+  if (thread_id_.load() != 0 && !has_ended_.load()) {
+    RequestStop();
+    if (start_paused_) Unpause();
+    WaitUntilDone();
   }
 }
 

@@ -81,6 +81,13 @@ class TThread : public TObject {
   std::exception_ptr UncaughtError() const { return uncaught_error_; }
 
  protected:
+  // Asks a thread that has not ended to stop, lets a thread that was created
+  // paused run (its procedure then skips the body), and waits for it to end.
+  // Destruction does this; a derived class whose thread may still be running
+  // when it is destroyed calls it first thing in its own destructor, so that
+  // the thread never runs against a half-destroyed object.
+  void StopAndWait();
+
   // Called on the thread after the body; raises OnFinished on the main thread.
   virtual void NotifyFinished();
   // The work of the thread. The base raises EAbstractError.
