@@ -1,9 +1,8 @@
 // The root of the framework's class tree.
 //
 // Every framework and transport class derives from TObject. Its class name is
-// the C++ type's own name (the classes live in the global namespace so that
-// "EIdSocketError" reads back as "EIdSocketError"); error boxes and conversion
-// errors show it. Thread-safe: ClassName only reads type information.
+// the C++ type's own name without its namespace ("EIdSocketError"); error boxes
+// and conversion errors show it. Thread-safe: ClassName only reads type information.
 #pragma once
 
 #include <string>
@@ -20,5 +19,5 @@ class TObject {
   std::string ClassName() const;
 };
 
-// The readable name of any C++ type, e.g. "std::bad_alloc" or "EAbort".
+// The name of any C++ type without its namespace, e.g. "bad_alloc" or "EAbort".
 std::string ClassNameOf(const std::type_info& type);

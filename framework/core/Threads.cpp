@@ -95,8 +95,8 @@ void TThread::ThreadProcedure(TThread* self) {
   {
     std::lock_guard<std::mutex> lock(self->gate_mutex_);
     self->thread_id_.store(CurrentThreadID());
+    self->gate_changed_.notify_all();
   }
-  self->gate_changed_.notify_all();
   self->WaitAtGate();
 
   if (!self->stop_requested_.load()) {
@@ -147,14 +147,13 @@ void TThread::Pause() {
 }
 
 void TThread::Unpause() {
-  int previous;
-  {
-    std::lock_guard<std::mutex> lock(gate_mutex_);
-    previous = suspend_count_;
-    if (suspend_count_ > 0) --suspend_count_;
-  }
-  gate_changed_.notify_all();
+  // Everything under the gate's lock: once it is released, a thread that frees
+  // itself when done may already be gone.
+  std::lock_guard<std::mutex> lock(gate_mutex_);
+  int previous = suspend_count_;
+  if (suspend_count_ > 0) --suspend_count_;
   if (previous == 1) paused_.store(false);
+  gate_changed_.notify_all();
 }
 
 std::int32_t TThread::WaitUntilDone() {

@@ -88,6 +88,22 @@ class TThread : public TObject {
   // the thread never runs against a half-destroyed object.
   void StopAndWait();
 
+  // Pause on oneself for a thread that decides to pause under a lock that
+  // whoever unpauses it takes as well: the pause is counted (Paused becomes
+  // true) before held is left once, and only then does the thread wait at its
+  // gate. An Unpause made under that lock after the decision therefore always
+  // finds the pause it undoes, and no wake-up is lost.
+  // REQUIRES: called by the thread on itself, holding held.
+  void PauseLeaving(TCriticalSection& held) {
+    {
+      std::lock_guard<std::mutex> lock(gate_mutex_);
+      paused_.store(true);
+      ++suspend_count_;
+    }
+    held.Leave();
+    WaitAtGate();
+  }
+
   // Called on the thread after the body; raises OnFinished on the main thread.
   virtual void NotifyFinished();
   // The work of the thread. The base raises EAbstractError.
