@@ -1,0 +1,206 @@
+// The sockets platform layer: the Windows Sockets 2 entry points that the stack
+// uses, built on the BSD sockets of Linux.
+//
+// This is the only unit that calls the operating system's socket functions.
+// Every entry keeps the Windows contract the transport was written against:
+// results are returned unchanged (-1 on failure, or INVALID_SOCKET), the error
+// of a failed call is a Windows Sockets number (errno -> 100xx, an unknown host
+// -> 11001) kept per thread for WSAGetLastError, and option levels, option
+// names and flags are given in their Windows numbering.
+//
+// Life of the library: nothing needs loading on Linux, but the states stay as
+// they are on Windows. Until WSAStartup has been called once in the process the
+// library counts as not loaded and every entry raises EIdWS2StubError ("Error on
+// call Winsock2 library function <name>", code 10093). After WSAStartup the
+// entries work; after as many WSACleanup calls as start-ups they fail with
+// 10093 (WSANOTINITIALISED). At program end, after every static object of the
+// program is gone, the library is unloaded once.
+//
+// Thread-safety: every entry may be called from any thread. The last error is
+// per thread. Start-up, clean-up and unloading use atomics only.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A socket handle: a 32-bit value, -1 for none.
+using TSocket = std::int32_t;
+
+constexpr TSocket INVALID_SOCKET = -1;
+constexpr int SOCKET_ERROR = -1;
+
+// The IPv4 address record: 16 bytes, family, port and address in network
+// order, the same layout on both platforms.
+using TSockAddrIn = sockaddr_in;
+static_assert(sizeof(TSockAddrIn) == 16);
+
+// Windows Sockets error numbers.
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEBADF = 10009;
+constexpr int WSAEACCES = 10013;
+constexpr int WSAEFAULT = 10014;
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEMFILE = 10024;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEINPROGRESS = 10036;
+constexpr int WSAEALREADY = 10037;
+constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEDESTADDRREQ = 10039;
+constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAEPROTOTYPE = 10041;
+constexpr int WSAENOPROTOOPT = 10042;
+constexpr int WSAEPROTONOSUPPORT = 10043;
+constexpr int WSAESOCKTNOSUPPORT = 10044;
+constexpr int WSAEOPNOTSUPP = 10045;
+constexpr int WSAEPFNOSUPPORT = 10046;
+constexpr int WSAEAFNOSUPPORT = 10047;
+constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+constexpr int WSAENETDOWN = 10050;
+constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAENETRESET = 10052;
+constexpr int WSAECONNABORTED = 10053;
+constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
+constexpr int WSAEISCONN = 10056;
+constexpr int WSAENOTCONN = 10057;
+constexpr int WSAESHUTDOWN = 10058;
+constexpr int WSAETOOMANYREFS = 10059;
+constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAELOOP = 10062;
+constexpr int WSAENAMETOOLONG = 10063;
+constexpr int WSAEHOSTDOWN = 10064;
+constexpr int WSAEHOSTUNREACH = 10065;
+constexpr int WSAENOTEMPTY = 10066;
+constexpr int WSAEUSERS = 10068;
+constexpr int WSAEDQUOT = 10069;
+constexpr int WSAESTALE = 10070;
+constexpr int WSAEREMOTE = 10071;
+constexpr int WSAVERNOTSUPPORTED = 10092;
+constexpr int WSANOTINITIALISED = 10093;
+constexpr int WSASYSCALLFAILURE = 10107;
+constexpr int WSAHOST_NOT_FOUND = 11001;
+constexpr int WSATRY_AGAIN = 11002;
+constexpr int WSANO_RECOVERY = 11003;
+constexpr int WSANO_DATA = 11004;
+
+// Windows numbering of families, socket types, option levels and names, flags.
+constexpr int AF_INET_WS = 2;
+constexpr int SOCK_STREAM_WS = 1;
+constexpr int SOCK_DGRAM_WS = 2;
+constexpr int SOL_SOCKET_WS = 0xFFFF;
+constexpr int SO_DEBUG_WS = 0x0001;
+constexpr int SO_ACCEPTCONN_WS = 0x0002;
+constexpr int SO_REUSEADDR_WS = 0x0004;
+constexpr int SO_KEEPALIVE_WS = 0x0008;
+constexpr int SO_DONTROUTE_WS = 0x0010;
+constexpr int SO_BROADCAST_WS = 0x0020;
+constexpr int SO_LINGER_WS = 0x0080;
+constexpr int SO_OOBINLINE_WS = 0x0100;
+constexpr int SO_SNDBUF_WS = 0x1001;
+constexpr int SO_RCVBUF_WS = 0x1002;
+constexpr int SO_SNDTIMEO_WS = 0x1005;
+constexpr int SO_RCVTIMEO_WS = 0x1006;
+constexpr int SO_ERROR_WS = 0x1007;
+constexpr int SO_TYPE_WS = 0x1008;
+constexpr int IPPROTO_IP_WS = 0;
+constexpr int IP_TOS_WS = 3;
+constexpr int IP_TTL_WS = 4;
+constexpr int IP_MULTICAST_TTL_WS = 10;
+constexpr int IP_MULTICAST_LOOP_WS = 11;
+constexpr int IPPROTO_TCP_WS = 6;
+constexpr int TCP_NODELAY_WS = 0x0001;
+constexpr int MSG_OOB_WS = 0x1;
+constexpr int MSG_PEEK_WS = 0x2;
+constexpr int MSG_DONTROUTE_WS = 0x4;
+constexpr int MSG_WAITALL_WS = 0x8;
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
+
+// The start-up data record. Filled by WSAStartup; nothing reads it.
+struct TWSAData {
+  std::uint16_t wVersion = 0;
+  std::uint16_t wHighVersion = 0;
+  std::string szDescription;
+  std::string szSystemStatus;
+};
+
+// A descriptor set of the readiness wait: at most 64 handles, in order.
+constexpr int FD_SETSIZE_WS = 64;
+struct TFdSet {
+  std::uint32_t fd_count = 0;
+  TSocket fd_array[FD_SETSIZE_WS];
+};
+
+// The time limit of the readiness wait.
+struct TTimeVal {
+  std::int32_t tv_sec = 0;
+  std::int32_t tv_usec = 0;
+};
+
+// The platform's text for a system error code: the text of a Windows Sockets
+// number, or of an errno value below 10000. No trailing full stop.
+std::string WinSockSystemErrorText(std::uint32_t code);
+
+// True once WSAStartup has run in this process and until the program ends.
+bool WinSockLoaded();
+
+// Unloads the library: later calls raise EIdWS2StubError again. Runs by itself
+// once at program end; a second call does nothing.
+void WinSockUnload();
+
+namespace ws2 {
+
+// Starts the library for the caller; returns 0, or WSAVERNOTSUPPORTED when the
+// requested major version is 0. The first call in the process loads it.
+int WSAStartup(std::uint16_t version, TWSAData* data);
+// Balances one WSAStartup; SOCKET_ERROR with WSANOTINITIALISED when none is left.
+int WSACleanup();
+int WSAGetLastError();
+void WSASetLastError(int code);
+
+TSocket socket(int family, int type, int protocol);
+int closesocket(TSocket s);
+int shutdown(TSocket s, int how);
+int bind(TSocket s, const TSockAddrIn* address, int length);
+int connect(TSocket s, const TSockAddrIn* address, int length);
+int listen(TSocket s, int backlog);
+TSocket accept(TSocket s, TSockAddrIn* address, int* length);
+int getsockname(TSocket s, TSockAddrIn* address, int* length);
+int getpeername(TSocket s, TSockAddrIn* address, int* length);
+int setsockopt(TSocket s, int level, int name, const void* value, int length);
+int getsockopt(TSocket s, int level, int name, void* value, int* length);
+int send(TSocket s, const void* buffer, int length, int flags);
+int sendto(TSocket s, const void* buffer, int length, int flags, const TSockAddrIn* to,
+           int to_length);
+// A datagram longer than the buffer fills the buffer and fails with WSAEMSGSIZE.
+int recv(TSocket s, void* buffer, int length, int flags);
+int recvfrom(TSocket s, void* buffer, int length, int flags, TSockAddrIn* from, int* from_length);
+// Readiness wait over up to three sets; a null timeout waits without limit.
+// Each set is rewritten to the handles that are ready; the result counts them.
+// nfds is ignored, as on Windows.
+int select(int nfds, TFdSet* read_set, TFdSet* write_set, TFdSet* error_set,
+           const TTimeVal* timeout);
+
+// Name look-ups, in place of the non-reentrant hostent/servent calls. Each
+// returns 0, or SOCKET_ERROR with the reason in WSAGetLastError.
+//
+// The IPv4 addresses of a host name, in the resolver's order. An empty name
+// means this machine, as on Windows.
+int gethostbyname(const std::string& name, std::vector<in_addr>* addresses);
+// The official name of an IPv4 address.
+int gethostbyaddr(in_addr address, std::string* name);
+int gethostname(char* name, int length);
+// Service entries for any protocol: port in host order, names official first.
+int getservbyname(const std::string& name, int* port);
+int getservbyport(int port, std::vector<std::string>* names);
+
+// inet_addr's reading of a dotted text: INADDR_NONE when it does not read.
+std::uint32_t inet_addr(const std::string& text);
+
+}  // namespace ws2
