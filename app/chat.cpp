@@ -1,0 +1,122 @@
+#include "app/chat.h"
+
+#include "framework/core/Ansi.h"
+
+TForm1* Form1 = nullptr;
+
+TForm1::TForm1(TComponent* owner) : TForm(owner) {
+  BeginLoading();
+  SetName("Form1");
+  SetCaption("Kvelmar");
+  SetClientSize(595, 486);
+  SetBorderStyle(bsSingle);
+  SetBorderIcons(biSystemMenu | biMinimize);
+  SetPosition(poScreenCenter);
+  SetColor(clBtnFace);
+  Font()->SetName("Tahoma");
+  Font()->SetHeight(11);
+  Font()->SetCharset(DEFAULT_CHARSET);
+  Font()->SetColor(clWindowText);
+  Font()->SetStyle(0);
+
+  MakeField(panel, "panel", this);
+  panel->SetBounds(0, 448, 595, 38);
+  panel->SetAlign(alBottom);
+  panel->SetTabOrder(0);
+  panel->SetBevelOuter(bvNone);
+
+  MakeField(mesag, "mesag", panel);
+  mesag->SetBounds(8, 8, 409, 23);
+  mesag->Font()->SetName("Times New Roman");
+  mesag->Font()->SetHeight(13);
+  mesag->Font()->SetCharset(ANSI_CHARSET);
+  mesag->Font()->SetColor(clWindowText);
+  mesag->Font()->SetStyle(0);
+  mesag->SetTabOrder(0);
+
+  MakeField(BitBtn3, "BitBtn3", panel);
+  BitBtn3->SetBounds(424, 8, 169, 22);
+  BitBtn3->SetCaption(Ansi("Отправить"));
+  BitBtn3->SetTabOrder(1);
+  BitBtn3->SetOnClick([this](TObject* sender) { BitBtn3Click(sender); });
+
+  MakeField(Panel2, "Panel2", this);
+  Panel2->SetBounds(416, 0, 179, 448);
+  Panel2->SetAlign(alRight);
+  Panel2->SetTabOrder(1);
+  Panel2->SetBevelOuter(bvNone);
+
+  MakeField(Label1, "Label1", Panel2);
+  Label1->SetBounds(8, 24, 127, 13);
+  Label1->SetCaption(Ansi("Список IP собеседников:"));
+
+  MakeField(Label2, "Label2", Panel2);
+  Label2->SetBounds(8, 408, 45, 13);
+  Label2->SetCaption(Ansi("ваш ник:"));
+
+  MakeField(ListBox1, "ListBox1", Panel2);
+  ListBox1->SetBounds(8, 40, 161, 185);
+  ListBox1->SetItemHeight(13);
+  ListBox1->SetTabOrder(0);
+
+  MakeField(BitBtn1, "BitBtn1", Panel2);
+  BitBtn1->SetBounds(8, 232, 75, 25);
+  BitBtn1->SetCaption(Ansi("Добавить"));
+  BitBtn1->SetTabOrder(1);
+  BitBtn1->SetOnClick([this](TObject* sender) { BitBtn1Click(sender); });
+
+  MakeField(BitBtn2, "BitBtn2", Panel2);
+  BitBtn2->SetBounds(96, 232, 75, 25);
+  BitBtn2->SetCaption(Ansi("Удалить"));
+  BitBtn2->SetTabOrder(2);
+  BitBtn2->SetOnClick([this](TObject* sender) { BitBtn2Click(sender); });
+
+  MakeField(nik, "nik", Panel2);
+  nik->SetBounds(8, 424, 169, 21);
+  nik->SetTabOrder(3);
+
+  MakeField(BitBtn4, "BitBtn4", Panel2);
+  BitBtn4->SetBounds(8, 264, 161, 25);
+  BitBtn4->SetCaption(Ansi("Шрифт"));
+  BitBtn4->SetTabOrder(4);
+  BitBtn4->SetOnClick([this](TObject* sender) { BitBtn4Click(sender); });
+
+  MakeField(Memo1, "Memo1", this);
+  Memo1->SetBounds(0, 0, 416, 448);
+  Memo1->SetAlign(alClient);
+  Memo1->Font()->SetName("Times New Roman");
+  Memo1->Font()->SetHeight(13);
+  Memo1->Font()->SetCharset(ANSI_CHARSET);
+  Memo1->Font()->SetColor(clWindowText);
+  Memo1->Font()->SetStyle(0);
+  Memo1->SetScrollBars(ssVertical);
+  Memo1->SetTabOrder(2);
+
+  MakeField(FontDialog1, "FontDialog1");
+  FontDialog1->Font()->SetName("Tahoma");
+  FontDialog1->Font()->SetHeight(11);
+  FontDialog1->Font()->SetCharset(DEFAULT_CHARSET);
+  FontDialog1->Font()->SetColor(clWindowText);
+  FontDialog1->Font()->SetStyle(0);
+
+  EndLoading();
+}
+
+void TForm1::BitBtn1Click(TObject* /*sender*/) {
+  // Adding an address comes with the new-address dialog.
+}
+
+void TForm1::BitBtn2Click(TObject* /*sender*/) {
+  ListBox1->Items()->Delete(ListBox1->ItemIndex());
+}
+
+void TForm1::BitBtn3Click(TObject* /*sender*/) {
+  // Sending comes with the UDP endpoints.
+}
+
+void TForm1::BitBtn4Click(TObject* /*sender*/) {
+  if (!FontDialog1->Execute()) return;
+  Memo1->Font()->Assign(FontDialog1->Font());
+  mesag->Font()->Assign(FontDialog1->Font());
+  nik->Font()->Assign(FontDialog1->Font());
+}

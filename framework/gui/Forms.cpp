@@ -1,0 +1,686 @@
+#include "framework/gui/Forms.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QThread>
+#include <algorithm>
+#include <typeinfo>
+
+#include "framework/gui/QtBridge_p.h"
+
+TApplication* Application = nullptr;
+
+namespace {
+
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kQuitEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kReleaseEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// Qt's application with the last catch-all: nothing thrown by framework code
+// may unwind through Qt's own frames.
+class KvQApplication : public QApplication {
+ public:
+  KvQApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (...) {
+      TObject* sender = ControlOf(receiver);
+      if (Application != nullptr) {
+        Application->ReportError(sender != nullptr ? sender : Application,
+                                 std::current_exception());
+      }
+      return true;
+    }
+  }
+};
+
+// The hidden target of the wake-up and quit requests.
+class WakeTarget : public QObject {
+ public:
+  explicit WakeTarget(std::function<void()> on_quit) : on_quit_(std::move(on_quit)) {}
+
+  bool event(QEvent* event) override {
+    if (event->type() == kWakeEvent) {
+      RunGuarded(Application, [] { CheckSynchronize(0); });
+      return true;
+    }
+    if (event->type() == kQuitEvent) {
+      on_quit_();
+      return true;
+    }
+    return QObject::event(event);
+  }
+
+ private:
+  std::function<void()> on_quit_;
+};
+
+// A form's window. Closing it asks the form; Escape does nothing.
+class KvFormWidget : public QWidget {
+ public:
+  KvFormWidget() { setAttribute(Qt::WA_DeleteOnClose, false); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    if (auto* form = dynamic_cast<TCustomForm*>(ControlOf(this))) {
+      RunGuarded(form, [form] { form->CloseForm(); });
+    }
+  }
+
+  bool event(QEvent* event) override {
+    if (event->type() == kReleaseEvent) {
+      if (auto* form = dynamic_cast<TCustomForm*>(ControlOf(this))) {
+        RunGuarded(form, [form] {
+          form->DestroyContents();
+          delete form;
+        });
+      }
+      return true;
+    }
+    return QWidget::event(event);
+  }
+};
+
+// The program's icon: a speech bubble in the sixteen-colour palette.
+QIcon MakeProgramIcon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setPen(QColor(0, 0, 128));
+  painter.setBrush(QColor(0, 128, 128));
+  painter.drawRoundedRect(2, 3, 27, 19, 5, 5);
+  QPolygon tail;
+  tail << QPoint(8, 21) << QPoint(6, 29) << QPoint(15, 21);
+  painter.drawPolygon(tail);
+  painter.setPen(QColor(255, 255, 255));
+  painter.drawLine(7, 9, 24, 9);
+  painter.drawLine(7, 13, 24, 13);
+  painter.drawLine(7, 17, 18, 17);
+  return QIcon(pixmap);
+}
+
+std::string ExecutablePath() {
+  char buffer[4096];
+  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return std::string();
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string BaseName(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The readable class name of the object being thrown.
+std::string ThrownClassName(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return ClassNameOf(typeid(e));
+  } catch (...) {
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    return type != nullptr ? ClassNameOf(*type) : std::string("Exception");
+  }
+}
+
+QString DisplayText(const std::string& text) {
+  // The box shows CR LF as one line break; a final break adds no empty line.
+  std::string shown;
+  shown.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    shown.push_back(text[i]);
+  }
+  while (!shown.empty() && (shown.back() == '\n' || shown.back() == '\r')) shown.pop_back();
+  return ToQString(shown);
+}
+
+// Shows a message box and returns the platform's code of the button pressed.
+int RunMessageBox(QWidget* owner, const std::string& text, const std::string& caption, int flags) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (flags & 0xF0) {
+    case MB_ICONSTOP:
+      icon = QMessageBox::Critical;
+      break;
+    case MB_ICONQUESTION:
+      icon = QMessageBox::Question;
+      break;
+    case MB_ICONWARNING:
+      icon = QMessageBox::Warning;
+      break;
+    case MB_ICONINFORMATION:
+      icon = QMessageBox::Information;
+      break;
+    default:
+      break;
+  }
+  struct Choice {
+    QMessageBox::StandardButton button;
+    int code;
+  };
+  std::vector<Choice> choices;
+  switch (flags & 0xF) {
+    case MB_OKCANCEL:
+      choices = {{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}};
+      break;
+    case MB_ABORTRETRYIGNORE:
+      choices = {{QMessageBox::Abort, IDABORT},
+                 {QMessageBox::Retry, IDRETRY},
+                 {QMessageBox::Ignore, IDIGNORE}};
+      break;
+    case MB_YESNOCANCEL:
+      choices = {
+          {QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}};
+      break;
+    case MB_YESNO:
+      choices = {{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}};
+      break;
+    case MB_RETRYCANCEL:
+      choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
+      break;
+    default:
+      choices = {{QMessageBox::Ok, IDOK}};
+      break;
+  }
+  QMessageBox::StandardButtons buttons;
+  for (const Choice& choice : choices) buttons |= choice.button;
+  QMessageBox box(icon, ToQString(caption), QString(), buttons, owner);
+  box.setTextFormat(Qt::PlainText);
+  box.setText(DisplayText(text));
+  box.setObjectName("messageBox");
+  // The exact bytes, for whoever needs more than the shown text.
+  box.setProperty("kvText", QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+  box.setWindowModality(Qt::ApplicationModal);
+  box.exec();
+  QAbstractButton* clicked = box.clickedButton();
+  for (const Choice& choice : choices) {
+    if (clicked != nullptr && box.button(choice.button) == clicked) return choice.code;
+  }
+  // Closed without a button: the cancel code where there is one, else the only one.
+  for (const Choice& choice : choices) {
+    if (choice.code == IDCANCEL) return IDCANCEL;
+  }
+  return choices.size() == 1 ? choices.front().code : IDCANCEL;
+}
+
+void ShowApplicationErrorBox(const std::string& text) {
+  RunMessageBox(nullptr, text, "Application Error", MB_TASKMODAL | MB_ICONERROR);
+}
+
+}  // namespace
+
+// ---- text rules ----
+
+std::string TitleFromExePath(std::string_view path) {
+  std::size_t slash = path.find_last_of("/\\");
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  std::size_t dot = name.find('.');
+  if (dot != std::string_view::npos) name = name.substr(0, dot);
+  QString title = ToQString(std::string(name));
+  if (title.isEmpty()) return std::string();
+  // Lower case from the second character on, in the text's own code page. The
+  // first character is raised so that a lower-case file name ("kvelmar") gives
+  // the same title as the Windows file name ("Kvelmar.exe").
+  QString result = title.left(1).toUpper() + title.mid(1).toLower();
+  return FromQString(result);
+}
+
+std::string WithFullStop(std::string message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') message += '.';
+  return message;
+}
+
+std::string ApplicationErrorText(std::exception_ptr error) {
+  const char* kPattern = "Exception %s in module %s at %08lX.\r\n%s%s\r\n";
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    std::string module = e.ModuleName();
+    if (module.empty()) module = BaseName(ExecutablePath());
+    const std::string& message = e.Message();
+    bool stop = !message.empty() && message.back() != '.';
+    return Format(kPattern, e.ClassName().c_str(), Ansi(module).c_str(),
+                  static_cast<unsigned long>(e.RelativeAddress()), message.c_str(),
+                  stop ? "." : "");
+  } catch (...) {
+    return Format(kPattern, ThrownClassName(std::current_exception()).c_str(),
+                  Ansi(BaseName(ExecutablePath())).c_str(), 0UL, "", "");
+  }
+}
+
+// ---- TCustomForm ----
+
+TCustomForm::TCustomForm(TComponent* owner) : TWinControl(owner, new KvFormWidget) {
+  TControl::SetVisible(false);
+  SetParentFont(false);
+  SetColor(clBtnFace);
+  ApplyFont();
+  ApplyWindowFlags();
+}
+
+TCustomForm::~TCustomForm() {
+  // The derived form's fields are gone by now; only the contents are left.
+  field_resets_.clear();
+  DestroyContents();
+  if (Application != nullptr && Application->main_window_ == this)
+    Application->main_window_ = nullptr;
+}
+
+void TCustomForm::DestroyContents() {
+  while (ControlCount() > 0) DestroyComponent(Controls(ControlCount() - 1));
+  while (ComponentCount() > 0) DestroyComponent(Components(ComponentCount() - 1));
+}
+
+void TCustomForm::DestroyComponent(TComponent* component) {
+  if (auto* container = dynamic_cast<TWinControl*>(component)) {
+    while (container->ControlCount() > 0) {
+      DestroyComponent(container->Controls(container->ControlCount() - 1));
+    }
+  }
+  for (FieldReset& field : field_resets_) {
+    if (field.component == component) {
+      field.reset();
+      field.component = nullptr;
+    }
+  }
+  delete component;
+}
+
+void TCustomForm::SetCaption(std::string caption) {
+  caption_ = std::move(caption);
+  if (Widget() != nullptr) Widget()->setWindowTitle(ToQString(caption_));
+}
+
+void TCustomForm::SetClientSize(int width, int height) {
+  SetBounds(Left(), Top(), width, height);
+  ApplyWindowFlags();
+}
+
+void TCustomForm::SetBorderStyle(TBorderStyle style) {
+  border_style_ = style;
+  ApplyWindowFlags();
+}
+
+void TCustomForm::SetBorderIcons(TBorderIcons icons) {
+  border_icons_ = icons;
+  ApplyWindowFlags();
+}
+
+void TCustomForm::ApplyWindowFlags() {
+  QWidget* widget = Widget();
+  if (widget == nullptr) return;
+  Qt::WindowFlags flags;
+  switch (border_style_) {
+    case bsNone:
+      flags = Qt::Window | Qt::FramelessWindowHint;
+      break;
+    case bsDialog:
+      flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+      break;
+    case bsSingle:
+    case bsSizeable:
+      flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+      if (border_icons_ & biSystemMenu)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+      if (border_icons_ & biMinimize) flags |= Qt::WindowMinimizeButtonHint;
+      if ((border_icons_ & biMaximize) && border_style_ == bsSizeable) {
+        flags |= Qt::WindowMaximizeButtonHint;
+      }
+      break;
+  }
+  bool shown = widget->isVisible();
+  if (widget->windowFlags() != flags) widget->setWindowFlags(flags);
+  if (border_style_ == bsSizeable) {
+    widget->setMinimumSize(0, 0);
+    widget->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    widget->resize(Width(), Height());
+  } else {
+    widget->setFixedSize(Width(), Height());
+  }
+  if (shown && !widget->isVisible()) widget->show();
+}
+
+int TCustomForm::FrameLeft() const {
+  return Widget() != nullptr ? Widget()->frameGeometry().left() : 0;
+}
+int TCustomForm::FrameTop() const {
+  return Widget() != nullptr ? Widget()->frameGeometry().top() : 0;
+}
+
+void TCustomForm::PlaceOnFirstShow() {
+  if (placed_) return;
+  placed_ = true;
+  QWidget* widget = Widget();
+  if (position_ != poScreenCenter || widget == nullptr) return;
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect area = screen->geometry();
+  QSize frame = widget->frameGeometry().size();
+  widget->move(area.left() + (area.width() - frame.width()) / 2,
+               area.top() + (area.height() - frame.height()) / 2);
+}
+
+void TCustomForm::SetVisible(bool visible) {
+  QWidget* widget = Widget();
+  if (visible == Visible()) return;
+  TControl::SetVisible(visible);
+  if (visible) {
+    if (on_show_) on_show_(this);
+    if (!Visible() || widget == nullptr) return;  // OnShow hid it again
+    UpdateTabOrder();
+    PlaceOnFirstShow();
+    widget->show();
+    widget->raise();
+    widget->activateWindow();
+    // Without an active control, the first control in tab order that can take
+    // the focus gets it.
+    QWidget* focus = widget->focusWidget();
+    if (focus == nullptr || !focus->isVisible() || !focus->isEnabled()) {
+      for (TWinControl* control : TabList()) {
+        if (control->CanFocus()) {
+          control->Widget()->setFocus(Qt::TabFocusReason);
+          break;
+        }
+      }
+    }
+  } else {
+    if (widget != nullptr) widget->hide();
+    if (on_hide_) on_hide_(this);
+  }
+}
+
+TWinControl* TCustomForm::ActiveControl() const {
+  if (Widget() == nullptr) return nullptr;
+  for (QWidget* focus = Widget()->focusWidget(); focus != nullptr; focus = focus->parentWidget()) {
+    auto* control = dynamic_cast<TWinControl*>(ControlOf(focus));
+    if (control == this) return nullptr;
+    if (control != nullptr) return control;
+  }
+  return nullptr;
+}
+
+std::vector<TWinControl*> TCustomForm::TabList() {
+  std::vector<TWinControl*> list;
+  std::function<void(TWinControl*)> collect = [&](TWinControl* parent) {
+    std::vector<TWinControl*> children;
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+      if (auto* child = dynamic_cast<TWinControl*>(parent->Controls(i))) children.push_back(child);
+    }
+    std::stable_sort(children.begin(), children.end(),
+                     [](TWinControl* a, TWinControl* b) { return a->TabOrder() < b->TabOrder(); });
+    for (TWinControl* child : children) {
+      if (child->TabStop()) list.push_back(child);
+      collect(child);
+    }
+  };
+  collect(this);
+  return list;
+}
+
+void TCustomForm::UpdateTabOrder() {
+  std::vector<TWinControl*> list = TabList();
+  for (std::size_t i = 1; i < list.size(); ++i) {
+    if (list[i - 1]->Widget() != nullptr && list[i]->Widget() != nullptr) {
+      QWidget::setTabOrder(list[i - 1]->Widget(), list[i]->Widget());
+    }
+  }
+}
+
+void TCustomForm::Loaded() {
+  TWinControl::Loaded();
+  AlignControls();
+  UpdateTabOrder();
+}
+
+TModalResult TCustomForm::RunModal() {
+  QWidget* widget = Widget();
+  if (Visible() || !Enabled() || modal_ || widget == nullptr) {
+    throw EInvalidOperation("Cannot make a visible window modal");
+  }
+  if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+  modal_ = true;
+  QPointer<QWidget> previous_active = QApplication::activeWindow();
+  QPointer<QWidget> previous_focus = QApplication::focusWidget();
+  // While modal the dialog belongs to the window that was active, so that it
+  // stays above it; afterwards it is a window of its own again.
+  QPointer<QWidget> owner = previous_active;
+  if (owner == nullptr && Application != nullptr && Application->MainWindow() != nullptr &&
+      Application->MainWindow() != this && Application->MainWindow()->Visible()) {
+    owner = Application->MainWindow()->Widget();
+  }
+  Qt::WindowFlags flags = widget->windowFlags();
+  QPoint position = widget->pos();
+  if (owner != nullptr && owner != widget) {
+    widget->setParent(owner, flags);
+    if (placed_) widget->move(position);
+  }
+  widget->setWindowModality(Qt::ApplicationModal);
+
+  auto restore = [&] {
+    if (Visible()) Hide();
+    if (widget->parentWidget() != nullptr) {
+      QPoint last = widget->pos();
+      widget->setParent(nullptr, flags);
+      widget->move(last);
+    }
+    widget->setWindowModality(Qt::NonModal);
+    if (previous_active != nullptr) previous_active->activateWindow();
+    if (previous_focus != nullptr) previous_focus->setFocus(Qt::ActiveWindowFocusReason);
+    modal_ = false;
+  };
+
+  try {
+    Show();
+    modal_result_ = mrNone;
+    do {
+      Application->PumpOneMessage();
+      if (Application->QuitRequested()) {
+        modal_result_ = mrCancel;
+      } else if (modal_result_ != mrNone) {
+        ModalCloseAttempt();
+      }
+    } while (modal_result_ == mrNone);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  return modal_result_;
+}
+
+void TCustomForm::ModalCloseAttempt() {
+  TCloseAction action = caNone;
+  try {
+    bool can_close = true;
+    if (on_close_query_) on_close_query_(this, can_close);
+    if (can_close) {
+      action = caHide;
+      if (on_close_) on_close_(this, action);
+    }
+  } catch (...) {
+    modal_result_ = mrNone;
+    Application->ReportError(this, std::current_exception());
+    return;
+  }
+  if (action == caNone) {
+    modal_result_ = mrNone;
+  } else if (action == caFree) {
+    Release();
+  }
+}
+
+void TCustomForm::CloseForm() {
+  if (modal_) {
+    modal_result_ = mrCancel;
+    return;
+  }
+  bool can_close = true;
+  if (on_close_query_) on_close_query_(this, can_close);
+  if (!can_close) return;
+  TCloseAction action = caHide;
+  if (on_close_) on_close_(this, action);
+  if (action == caNone) return;
+  if (Application != nullptr && Application->MainWindow() == this) {
+    Application->Quit();
+    return;
+  }
+  switch (action) {
+    case caHide:
+      Hide();
+      break;
+    case caMinimize:
+      if (Widget() != nullptr) Widget()->showMinimized();
+      break;
+    case caFree:
+      Release();
+      break;
+    case caNone:
+      break;
+  }
+}
+
+void TCustomForm::Release() {
+  if (Widget() != nullptr) QCoreApplication::postEvent(Widget(), new QEvent(kReleaseEvent));
+}
+
+// ---- TApplication ----
+
+struct TApplication::Impl {
+  std::unique_ptr<KvQApplication> qt;
+  std::unique_ptr<WakeTarget> wake;
+};
+
+TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr), impl_(new Impl) {
+  impl_->qt = std::make_unique<KvQApplication>(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(MakeProgramIcon());
+  title_ = TitleFromExePath(Ansi(ExecutablePath()));
+  QCoreApplication::setApplicationName(ToQString(title_));
+  impl_->wake = std::make_unique<WakeTarget>([this] { quit_requested_ = true; });
+  Application = this;
+  SetMainThreadWakeHook([this](TThread* sender) { PostWakeUp(sender); });
+}
+
+TApplication::~TApplication() {
+  DestroyForms();
+  SetMainThreadWakeHook(nullptr);
+  impl_->wake.reset();
+  if (Application == this) Application = nullptr;
+  impl_->qt.reset();
+}
+
+void TApplication::InitApp() {}
+
+void TApplication::FormMade(TCustomForm* form) {
+  if (main_window_ == nullptr && dynamic_cast<TForm*>(form) != nullptr) {
+    if (form->Widget() != nullptr) form->Widget()->winId();
+    main_window_ = form;
+  }
+}
+
+void TApplication::RunMessageLoop() {
+  if (main_window_ == nullptr) return;
+  main_window_->Show();
+  while (!quit_requested_) {
+    try {
+      PumpOneMessage();
+    } catch (...) {
+      ReportError(this, std::current_exception());
+    }
+  }
+}
+
+void TApplication::PumpOneMessage() {
+  QAbstractEventDispatcher* dispatcher =
+      QAbstractEventDispatcher::instance(QThread::currentThread());
+  if (dispatcher == nullptr) return;
+  if (dispatcher->processEvents(QEventLoop::AllEvents)) return;
+  // The idle step: the calls handed over by workers, else a wait.
+  if (CurrentThreadID() == MainThreadID() && CheckSynchronize(0)) return;
+  dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TApplication::Quit() {
+  QCoreApplication::postEvent(impl_->wake.get(), new QEvent(kQuitEvent));
+}
+
+void TApplication::PostWakeUp(TThread* /*sender*/) {
+  QCoreApplication::postEvent(impl_->wake.get(), new QEvent(kWakeEvent));
+}
+
+void TApplication::ReportError(TObject* /*sender*/, std::exception_ptr error) {
+  if (!error) return;
+  try {
+    if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
+    try {
+      std::rethrow_exception(error);
+    } catch (const EAbort&) {
+      return;
+    } catch (const Exception& e) {
+      ShowErrorBox(e);
+    } catch (...) {
+      ShowApplicationErrorBox(ApplicationErrorText(std::current_exception()));
+    }
+  } catch (...) {
+    // The error display itself failed; there is nobody left to tell.
+  }
+}
+
+void TApplication::ShowErrorBox(const Exception& error) {
+  ShowAppMessageBox(WithFullStop(error.Message()), title_, MB_OK | MB_ICONSTOP);
+}
+
+int TApplication::ShowAppMessageBox(const std::string& text, const std::string& caption,
+                                    int flags) {
+  QPointer<QWidget> active = QApplication::activeWindow();
+  QPointer<QWidget> focus = QApplication::focusWidget();
+  int result = RunMessageBox(active, text, caption, flags);
+  if (active != nullptr) active->activateWindow();
+  if (focus != nullptr) focus->setFocus(Qt::ActiveWindowFocusReason);
+  return result;
+}
+
+void TApplication::DestroyForms() {
+  while (ComponentCount() > 0) {
+    TComponent* component = Components(ComponentCount() - 1);
+    if (auto* form = dynamic_cast<TCustomForm*>(component)) form->DestroyContents();
+    if (component == main_window_) main_window_ = nullptr;
+    delete component;
+  }
+}
+
+void TApplication::ResetForTesting() {
+  DestroyForms();
+  main_window_ = nullptr;
+  quit_requested_ = false;
+}
+
+int ProgramMain(int argc, char** argv, const std::function<void()>& entry) {
+  TApplication application(argc, argv);
+  try {
+    entry();
+  } catch (...) {
+    ShowApplicationErrorBox(ApplicationErrorText(std::current_exception()));
+    return 1;
+  }
+  return 0;
+}
