@@ -1,0 +1,3 @@
+#include "transport/IdBaseComponent.h"
+
+TIdBaseComponent::TIdBaseComponent(TComponent* owner) : TComponent(owner) {}
