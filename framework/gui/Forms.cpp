@@ -389,7 +389,8 @@ void TCustomForm::SetVisible(bool visible) {
     UpdateTabOrder();
     PlaceOnFirstShow();
     widget->show();
-    widget->raise();
+    // The offscreen platform keeps no stacking order and says so on raise().
+    if (QGuiApplication::platformName() != "offscreen") widget->raise();
     widget->activateWindow();
     // Without an active control, the first control in tab order that can take
     // the focus gets it.
