@@ -236,6 +236,10 @@ std::string WinSockSystemErrorText(std::uint32_t code) {
   return Format("Unknown error %u", code);
 }
 
+int WinSockErrorFromErrno(int errno_value) {
+  return CodeFromErrno(errno_value);
+}
+
 bool WinSockLoaded() {
   return g_loaded.load(std::memory_order_acquire);
 }

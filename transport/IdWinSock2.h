@@ -147,6 +147,11 @@ struct TTimeVal {
 // number, or of an errno value below 10000. No trailing full stop.
 std::string WinSockSystemErrorText(std::uint32_t code);
 
+// The Windows Sockets number that reports an errno value: its 100xx
+// counterpart (EBADF, a handle that is no socket, as 10038), or
+// WSASYSCALLFAILURE for an errno that Windows has no number for.
+int WinSockErrorFromErrno(int errno_value);
+
 // True once WSAStartup has run in this process and until the program ends.
 bool WinSockLoaded();
 

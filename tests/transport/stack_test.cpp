@@ -3,12 +3,15 @@
 // look-ups, and the stack's own life.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "framework/core/SysUtils.h"
 #include "transport/IdException.h"
 #include "transport/IdStack.h"
 #include "transport/IdStackWindows.h"
@@ -139,6 +142,20 @@ TEST_F(ErrorTextTest, CodeOutsideTheTableEndsWithTheLineBreak) {
   EXPECT_EQ(stack_->SocketErrorText(10093), "Socket Error # 10093\r\n");
   EXPECT_EQ(stack_->SocketErrorText(0), "Socket Error # 0\r\n");
   EXPECT_EQ(stack_->SocketErrorText(11002), "Socket Error # 11002\r\n");
+}
+
+TEST_F(ErrorTextTest, EveryTableCodeIsReachableFromAnErrno) {
+  // Every row of the table but 10009 is what some Linux failure reports: a
+  // bad descriptor reads as "not a socket", as on Windows.
+  std::set<int> reached;
+  for (int e = 1; e < 256; ++e) reached.insert(WinSockErrorFromErrno(e));
+  for (int code = 10004; code <= 10066; ++code) {
+    if (stack_->SocketErrorText(code) == Format("Socket Error # %d\r\n", code)) continue;
+    if (code == WSAEBADF) continue;
+    EXPECT_TRUE(reached.count(code)) << code << " is reported for no errno";
+  }
+  EXPECT_EQ(WinSockErrorFromErrno(EBADF), WSAENOTSOCK);
+  EXPECT_EQ(WinSockErrorFromErrno(ELOOP), WSAELOOP);  // not 10000 + 40
 }
 
 TEST_F(ErrorTextTest, ThrowSocketErrorCarriesCodeAndText) {
