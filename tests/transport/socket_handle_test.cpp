@@ -197,18 +197,6 @@ TEST_F(BindLocalTest, InvertedRangeIsRefusedWithoutAnAttempt) {
 
 class SocketLifeTest : public BindingTest {};
 
-TEST_F(SocketLifeTest, NewBindingHasNoSocket) {
-  TIdSocketHandle binding;
-  EXPECT_FALSE(binding.HasSocket());
-  EXPECT_EQ(binding.SystemSocket(), INVALID_SOCKET);
-  EXPECT_EQ(binding.IP(), "");
-  EXPECT_EQ(binding.Port(), 0);
-  EXPECT_EQ(binding.RemoteIP(), "");
-  EXPECT_EQ(binding.RemotePort(), 0);
-  EXPECT_EQ(binding.ClientPortMin(), 0);
-  EXPECT_EQ(binding.ClientPortMax(), 0);
-}
-
 TEST_F(SocketLifeTest, SecondReleaseLeavesAReusedHandleAlone) {
   TIdSocketHandle binding;
   binding.OpenSocket(SOCK_DGRAM_WS, 0);
@@ -448,17 +436,6 @@ TEST_F(SocketHandlesTest, ClearingTheCollectionClosesEverySocket) {
   handles_.Clear();
   EXPECT_EQ(handles_.Count(), 0);
   for (int port : ports) EXPECT_TRUE(loopback::PortFree(port)) << port;
-}
-
-TEST_F(SocketHandlesTest, CollectionCopyCopiesEachBinding) {
-  TIdSocketHandle* source = handles_.AddBinding();
-  source->SetIP("127.0.0.1");
-  source->SetPort(15251);
-  TIdSocketHandles copy(nullptr);
-  copy.Assign(&handles_);
-  ASSERT_EQ(copy.Count(), 1);
-  EXPECT_EQ(copy.Items(0)->IP(), "127.0.0.1");
-  EXPECT_EQ(copy.Items(0)->Port(), 15251);
 }
 
 }  // namespace

@@ -106,16 +106,6 @@ class WinSockTest : public ::testing::Test {
   void SetUp() override { loopback::StartLibrary(); }
 };
 
-TEST_F(WinSockTest, PortInUseReports10048) {
-  UdpSocket holder;
-  ASSERT_TRUE(holder.ok());
-  TSocket s = ws2::socket(AF_INET_WS, SOCK_DGRAM_WS, 0);
-  TSockAddrIn address = loopback::Address("127.0.0.1", holder.port());
-  EXPECT_EQ(ws2::bind(s, &address, sizeof address), SOCKET_ERROR);
-  EXPECT_EQ(ws2::WSAGetLastError(), WSAEADDRINUSE);
-  ws2::closesocket(s);
-}
-
 TEST_F(WinSockTest, HandleThatIsNoSocketReports10038) {
   TSockAddrIn address = loopback::Address("127.0.0.1", 9);
   EXPECT_EQ(ws2::sendto(-1, "x", 1, 0, &address, sizeof address), SOCKET_ERROR);
@@ -196,41 +186,6 @@ TEST_F(WinSockTest, UnknownFlagsAreRefused) {
 
 class WinSockSelectTest : public WinSockTest {};
 
-TEST_F(WinSockSelectTest, SixtyFourReadySocketsAllComeBack) {
-  std::vector<std::unique_ptr<UdpSocket>> sockets;
-  UdpSocket sender;
-  TFdSet set;
-  for (int i = 0; i < 64; ++i) {
-    sockets.push_back(std::make_unique<UdpSocket>());
-    ASSERT_EQ(sender.SendTo(sockets.back()->port(), "x"), 1);
-    set.fd_array[set.fd_count++] = sockets.back()->handle();
-  }
-  // Datagrams on loopback are queued by the time sendto returns.
-  TTimeVal limit;
-  limit.tv_sec = 5;
-  EXPECT_EQ(ws2::select(0, &set, nullptr, nullptr, &limit), 64);
-  ASSERT_EQ(set.fd_count, 64u);
-  for (int i = 0; i < 64; ++i) EXPECT_EQ(set.fd_array[i], sockets[i]->handle());
-}
-
-TEST_F(WinSockSelectTest, OnlyReadySocketsStayInTheSet) {
-  UdpSocket quiet, busy, sender;
-  ASSERT_EQ(sender.SendTo(busy.port(), "x"), 1);
-  TFdSet read_set;
-  read_set.fd_count = 2;
-  read_set.fd_array[0] = quiet.handle();
-  read_set.fd_array[1] = busy.handle();
-  TFdSet write_set;
-  write_set.fd_count = 1;
-  write_set.fd_array[0] = quiet.handle();
-  TTimeVal limit;
-  limit.tv_sec = 5;
-  EXPECT_EQ(ws2::select(0, &read_set, &write_set, nullptr, &limit), 2);
-  ASSERT_EQ(read_set.fd_count, 1u);
-  EXPECT_EQ(read_set.fd_array[0], busy.handle());
-  EXPECT_EQ(write_set.fd_count, 1u);
-}
-
 TEST_F(WinSockSelectTest, ClosedOrNegativeHandleReports10038) {
   TSocket s = ws2::socket(AF_INET_WS, SOCK_DGRAM_WS, 0);
   ws2::closesocket(s);
@@ -275,36 +230,6 @@ TEST_F(WinSockTest, OptionsTakeWindowsNumbers) {
   std::uint32_t read_back = 0;
   ASSERT_EQ(ws2::getsockopt(s.handle(), SOL_SOCKET_WS, SO_RCVTIMEO_WS, &read_back, &length), 0);
   EXPECT_EQ(read_back, 1500u);
-}
-
-TEST_F(WinSockTest, BroadcastOptionLetsTheLoopbackBroadcastThrough) {
-  UdpSocket sender;
-  int on = -1;
-  ASSERT_EQ(ws2::setsockopt(sender.handle(), SOL_SOCKET_WS, SO_BROADCAST_WS, &on, 4), 0);
-  TSockAddrIn to = loopback::Address("127.255.255.255", 9);
-  EXPECT_EQ(ws2::sendto(sender.handle(), "x", 1, 0, &to, sizeof to), 1);
-}
-
-TEST_F(WinSockTest, UnknownOptionReports10042) {
-  UdpSocket s;
-  int value = 1;
-  EXPECT_EQ(ws2::setsockopt(s.handle(), SOL_SOCKET_WS, 0x7777, &value, 4), SOCKET_ERROR);
-  EXPECT_EQ(ws2::WSAGetLastError(), WSAENOPROTOOPT);
-  EXPECT_EQ(ws2::setsockopt(s.handle(), 0x1234, SO_BROADCAST_WS, &value, 4), SOCKET_ERROR);
-  EXPECT_EQ(ws2::WSAGetLastError(), WSAENOPROTOOPT);
-}
-
-TEST_F(WinSockTest, LocalhostResolvesToLoopback) {
-  std::vector<in_addr> addresses;
-  ASSERT_EQ(ws2::gethostbyname("localhost", &addresses), 0);
-  ASSERT_FALSE(addresses.empty());
-  EXPECT_EQ(addresses[0].s_addr, loopback::Ip("127.0.0.1"));
-}
-
-TEST_F(WinSockTest, NameUnderInvalidDomainIsHostNotFound) {
-  std::vector<in_addr> addresses;
-  EXPECT_EQ(ws2::gethostbyname("no-such-host.invalid", &addresses), SOCKET_ERROR);
-  EXPECT_EQ(ws2::WSAGetLastError(), WSAHOST_NOT_FOUND);
 }
 
 TEST_F(WinSockTest, NameWithANulIsNotLookedUpByItsPrefix) {
