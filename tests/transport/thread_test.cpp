@@ -342,6 +342,18 @@ TEST_F(WorkerCountTest, DestroyingANeverLaunchedWorkerRunsNoStepAndUncountsIt) {
   EXPECT_EQ(LiveWorkerCount(), before);
 }
 
+TEST_F(WorkerCountTest, SelfFreeingWorkerUncountsItselfWhenItEnds) {
+  const std::int32_t before = LiveWorkerCount();
+  std::atomic<bool> faulted{false};
+  auto* worker = new ProbeWorker(true, [](ProbeWorker*) { throw ECycleFailed("done"); });
+  worker->SetOnFault([&](TIdThread*, const Exception&) { faulted = true; });
+  worker->SetFreeWhenDone(true);
+  EXPECT_EQ(LiveWorkerCount(), before + 1);
+  worker->Launch();  // from here on the worker is its own
+  ASSERT_TRUE(WaitUntil([&] { return LiveWorkerCount() == before; }));
+  EXPECT_TRUE(faulted);
+}
+
 TEST_F(WorkerCountTest, WaitForAllWorkersWaitsForTheLastWorkerAndThenDropsTheLock) {
   ASSERT_EQ(LiveWorkerCount(), 0);
   auto* worker = new ProbeWorker(true, nullptr);
