@@ -206,12 +206,11 @@ TEST_F(ClientTest, HostChangedBetweenSendsIsUsedAtTheNextSend) {
 TEST_F(ClientTest, UnresolvableHostRaisesBeforeSendingAndTheClientStaysClosed) {
   TIdUDPClient client(&owner_);
   try {
-    client.SendText("kvelmar-no-such-host.invalid", receiver_.Port(), "lost");
+    // A name the resolver turns down itself, so no query leaves the machine.
+    client.SendText("no such host", receiver_.Port(), "lost");
     ADD_FAILURE() << "no exception";
   } catch (const EIdSocketError& e) {
-    // 11001 host not found; 11002 when no name server answers at all.
-    EXPECT_TRUE(e.SocketErrorCode() == WSAHOST_NOT_FOUND || e.SocketErrorCode() == WSATRY_AGAIN)
-        << e.SocketErrorCode();
+    EXPECT_EQ(e.SocketErrorCode(), WSAHOST_NOT_FOUND);
   }
   EXPECT_FALSE(client.Active());
   EXPECT_EQ(client.SoleBinding(), nullptr);
