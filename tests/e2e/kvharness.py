@@ -1,0 +1,271 @@
+"""Drives the real kvelmar executable as a person would.
+
+An X server (Xvfb) with a light window manager (openbox), the program started
+as a plain process (optionally inside a network namespace), xdotool for the
+mouse and the keyboard, and the X clipboard to read what the history shows.
+Every wait polls a condition against a deadline; nothing sleeps blindly.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+DEFAULT_TIMEOUT = 15.0
+
+# Positions of the chat window's controls in its client area: (left, top, width, height).
+CHAT_CONTROLS = {
+    "mesag": (8, 448 + 8, 409, 23),
+    "BitBtn3": (424, 448 + 8, 169, 22),
+    "Memo1": (0, 0, 416, 448),
+    "ListBox1": (416 + 8, 40, 161, 185),
+    "BitBtn1": (416 + 8, 232, 75, 25),
+    "BitBtn2": (416 + 96, 232, 75, 25),
+    "BitBtn4": (416 + 8, 264, 161, 25),
+    "nik": (416 + 8, 424, 169, 21),
+}
+
+# The new-address dialog's controls in its client area.
+DIALOG_CONTROLS = {
+    "Edit1": (24, 32, 33, 21),
+    "Edit2": (64, 32, 33, 21),
+    "Edit3": (104, 32, 33, 21),
+    "Edit4": (144, 32, 33, 21),
+    "BitBtn1": (24, 72, 75, 25),
+    "BitBtn2": (104, 72, 75, 25),
+}
+
+
+def wait_for(condition, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
+    """Polls condition() until it returns a true value; returns that value."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise TimeoutError("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+def executable():
+    path = os.environ.get("KVELMAR_EXE")
+    if not path:
+        raise RuntimeError("KVELMAR_EXE is not set")
+    return path
+
+
+class Display:
+    """An Xvfb server with openbox, for the duration of a test."""
+
+    def __init__(self, width=1280, height=1024):
+        self.number = self._free_number()
+        self.name = ":%d" % self.number
+        self.env = dict(os.environ, DISPLAY=self.name)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        # xdotool types Cyrillic through the Russian layout (setxkbmap us,ru).
+        self._xvfb = subprocess.Popen(
+            ["Xvfb", self.name, "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp",
+             "-noreset"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: self._xvfb.poll() is None and self.run(["xdpyinfo"], check=False).returncode == 0,
+                 what="Xvfb on " + self.name)
+        self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
+            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False).stdout,
+            what="openbox")
+        self.run(["setxkbmap", "-layout", "us,ru"], check=False)
+
+    @staticmethod
+    def _free_number():
+        for n in range(90, 400):
+            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
+                return n
+        raise RuntimeError("no free X display number")
+
+    def run(self, argv, check=True, input=None):
+        return subprocess.run(argv, env=self.env, check=check, capture_output=True, text=True,
+                              input=input, timeout=60)
+
+    def xdotool(self, *args):
+        return self.run(["xdotool"] + [str(a) for a in args]).stdout.strip()
+
+    def find_windows(self, name, visible=True):
+        args = ["xdotool", "search"]
+        if visible:
+            args.append("--onlyvisible")
+        args += ["--name", name]
+        out = self.run(args, check=False).stdout.split()
+        return [int(w) for w in out]
+
+    def wait_window(self, name, timeout=DEFAULT_TIMEOUT):
+        return wait_for(lambda: self.find_windows(name), timeout=timeout,
+                        what="a window named %r" % name)[0]
+
+    def window_geometry(self, window):
+        """The client area's position on the screen and its size: (x, y, w, h)."""
+        out = self.run(["xwininfo", "-id", str(window)]).stdout
+        fields = {}
+        for line in out.splitlines():
+            line = line.strip()
+            if ":" in line:
+                key, _, value = line.partition(":")
+                fields[key.strip()] = value.strip()
+        return (int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
+                int(fields["Width"]), int(fields["Height"]))
+
+    def screen_size(self):
+        out = self.run(["xdpyinfo"]).stdout
+        for line in out.splitlines():
+            if "dimensions:" in line:
+                w, h = line.split()[1].split("x")
+                return int(w), int(h)
+        raise RuntimeError("no screen size")
+
+    def click(self, window, control_rect, button=1):
+        x, y, _, _ = self.window_geometry(window)
+        left, top, width, height = control_rect
+        self.xdotool("mousemove", x + left + width // 2, y + top + height // 2)
+        self.xdotool("click", button)
+
+    def key(self, *keys):
+        self.xdotool("key", "--clearmodifiers", "--delay", 30, *keys)
+
+    def type_text(self, text):
+        if text:
+            self.xdotool("type", "--delay", 30, "--", text)
+
+    def set_clipboard(self, text):
+        # xclip stays behind as the selection's owner: it must not hold our pipes.
+        subprocess.run(["xclip", "-i", "-selection", "clipboard"], env=self.env, input=text.encode(),
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
+
+    def clipboard(self):
+        return self.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
+
+    def screenshot(self, path):
+        self.run(["import", "-window", "root", path])
+
+    def close(self):
+        for proc in (self._wm, self._xvfb):
+            if proc.poll() is None:
+                proc.terminate()
+                try:
+                    proc.wait(5)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+
+
+class NetworkPair:
+    """Two network namespaces joined by a veth pair, each with a 10.x address."""
+
+    _counter = 0
+
+    def __init__(self, subnet="10.251"):
+        NetworkPair._counter += 1
+        tag = "%d%d" % (os.getpid() % 10000, NetworkPair._counter)
+        self.ns = ["kva" + tag, "kvb" + tag]
+        self.addresses = ["%s.%d.1" % (subnet, NetworkPair._counter),
+                          "%s.%d.2" % (subnet, NetworkPair._counter)]
+        self.broadcast = "%s.%d.255" % (subnet, NetworkPair._counter)
+        veth = ["va" + tag, "vb" + tag]
+        for ns in self.ns:
+            _ip("netns", "add", ns)
+        _ip("link", "add", veth[0], "type", "veth", "peer", "name", veth[1])
+        for i in (0, 1):
+            _ip("link", "set", veth[i], "netns", self.ns[i])
+            self.exec(i, ["ip", "addr", "add", self.addresses[i] + "/24", "dev", veth[i]])
+            self.exec(i, ["ip", "link", "set", veth[i], "up"])
+            self.exec(i, ["ip", "link", "set", "lo", "up"])
+
+    def prefix(self, side):
+        return ["ip", "netns", "exec", self.ns[side]]
+
+    def exec(self, side, argv, **kwargs):
+        return subprocess.run(self.prefix(side) + argv, check=True, capture_output=True,
+                              text=True, timeout=30, **kwargs)
+
+    def close(self):
+        for ns in self.ns:
+            subprocess.run(["ip", "netns", "del", ns], capture_output=True)
+
+
+def _ip(*args):
+    subprocess.run(["ip"] + list(args), check=True, capture_output=True, text=True, timeout=30)
+
+
+def network_namespaces_available():
+    if os.geteuid() != 0 or not shutil.which("ip"):
+        return False
+    probe = "kvprobe%d" % os.getpid()
+    ok = subprocess.run(["ip", "netns", "add", probe], capture_output=True).returncode == 0
+    subprocess.run(["ip", "netns", "del", probe], capture_output=True)
+    return ok
+
+
+class Program:
+    """A running kvelmar, optionally inside a network namespace."""
+
+    def __init__(self, display, prefix=(), name="Kvelmar"):
+        self.display = display
+        self.proc = subprocess.Popen(list(prefix) + [executable()], env=display.env,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.window = None
+        self.name = name
+
+    def wait_window(self, timeout=DEFAULT_TIMEOUT):
+        def find():
+            if self.proc.poll() is not None:
+                raise RuntimeError("kvelmar ended with code %s" % self.proc.returncode)
+            for w in self.display.find_windows("^%s$" % self.name):
+                pid = self.display.run(["xdotool", "getwindowpid", str(w)], check=False).stdout.strip()
+                if pid == str(self.proc.pid) or not pid:
+                    return w
+            return None
+        self.window = wait_for(find, timeout=timeout, what="the chat window")
+        return self.window
+
+    def click(self, control):
+        self.display.click(self.window, CHAT_CONTROLS[control])
+
+    def focus_and_type(self, control, text):
+        self.click(control)
+        self.display.key("ctrl+a")
+        self.display.type_text(text)
+
+    def history(self):
+        """What the history shows, read as a person would: select all, copy, paste."""
+        self.display.set_clipboard("")
+        self.click("Memo1")
+        self.display.key("ctrl+a")
+        self.display.key("ctrl+c")
+        return self.display.clipboard()
+
+    def close_window(self):
+        self.display.xdotool("windowactivate", "--sync", self.window)
+        self.display.key("alt+F4")
+
+    def wait_exit(self, timeout=DEFAULT_TIMEOUT):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise TimeoutError("kvelmar did not end")
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGKILL)
+            self.proc.wait()
+        for stream in (self.proc.stdout, self.proc.stderr):
+            if stream:
+                stream.close()
+
+
+def scratch_dir():
+    base = os.environ.get("KV_E2E_OUT") or tempfile.gettempdir()
+    os.makedirs(base, exist_ok=True)
+    return base

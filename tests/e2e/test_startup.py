@@ -1,0 +1,43 @@
+"""Starting and closing the program, as a person sees it."""
+
+import os
+import unittest
+
+import kvharness as k
+
+
+class StartupTest(unittest.TestCase):
+    def setUp(self):
+        self.display = k.Display()
+        self.addCleanup(self.display.close)
+
+    def start(self):
+        program = k.Program(self.display)
+        self.addCleanup(program.kill)
+        program.wait_window()
+        return program
+
+    def test_window_is_centred_with_the_message_edit_focused_and_closes_with_code_0(self):
+        program = self.start()
+        x, y, width, height = self.display.window_geometry(program.window)
+        self.assertEqual((width, height), (595, 486))
+        screen_w, screen_h = self.display.screen_size()
+        # Centred on the screen; the frame may shift the client area by its border.
+        self.assertLessEqual(abs(x + width // 2 - screen_w // 2), 10)
+        self.assertLessEqual(abs(y + height // 2 - screen_h // 2), 30)
+        # Typing at once lands in the message edit: what a person types first goes there.
+        self.display.type_text("hello")
+        self.display.screenshot(os.path.join(k.scratch_dir(), "startup.png"))
+        program.click("nik")
+        self.display.type_text("nick")
+        program.click("mesag")
+        self.display.key("End")
+        self.display.key("ctrl+a", "ctrl+c")
+        self.assertEqual(self.display.clipboard(), "hello")
+        program.close_window()
+        self.assertEqual(program.wait_exit(), 0)
+        self.assertEqual(program.proc.stdout.read(), b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
