@@ -35,3 +35,14 @@ if [ -f fuzz/CMakeLists.txt ]; then
   cmake --build build-fuzz -j "$jobs" --target fuzz_targets
   bash fuzz/run.sh build-fuzz "${KV_FUZZ_SECONDS:-20}"
 fi
+
+echo "==== package: build the Debian package, install it, start the installed program"
+rm -f build/package/kvelmar_*.deb
+cpack --config build/CPackConfig.cmake -B "$PWD/build/package" >/dev/null
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+# --reinstall: a rerun at the same version must still replace the program.
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall ./build/package/kvelmar_*.deb \
+  >/dev/null
+bash packaging/check-installed.sh /usr
+QT_SCALE_FACTOR=2 bash packaging/check-installed.sh /usr

@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Starts the installed program as a person would: on a fresh X server (Xvfb)
+# with a window manager (openbox), waits for its window, checks what the
+# desktop needs to tie the window to its menu entry (the window class named in
+# the desktop file, the program's icon on the window), closes the window with
+# Alt+F4 and expects exit code 0.
+#
+# Usage: check-installed.sh [prefix]   (default /usr)
+# Environment: QT_SCALE_FACTOR is passed on; KV_SCREENSHOT=<file.png> saves
+# the screen once the window is up; KV_TIMEOUT (seconds, default 30) bounds
+# every wait.
+set -euo pipefail
+
+prefix=${1:-/usr}
+app_id=org.kvelmar.Kvelmar
+exe=$prefix/bin/kvelmar
+desktop=$prefix/share/applications/$app_id.desktop
+timeout_s=${KV_TIMEOUT:-30}
+
+fail() {
+  echo "check-installed: $*" >&2
+  exit 1
+}
+
+[ -x "$exe" ] || fail "no executable at $exe"
+[ -f "$desktop" ] || fail "no desktop entry at $desktop"
+for size in 16x16 32x32 48x48 64x64 128x128 256x256; do
+  [ -f "$prefix/share/icons/hicolor/$size/apps/$app_id.png" ] || fail "no $size icon"
+done
+[ -f "$prefix/share/icons/hicolor/scalable/apps/$app_id.svg" ] || fail "no scalable icon"
+[ -f "$prefix/share/metainfo/$app_id.metainfo.xml" ] || fail "no AppStream metadata"
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
+[ -n "$wm_class" ] || fail "the desktop entry names no StartupWMClass"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Polls a command until it succeeds or the time-out passes.
+wait_for() {  # <what> <command...>
+  local what=$1
+  shift
+  local deadline=$((SECONDS + timeout_s))
+  until "$@" >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || fail "timed out waiting for $what"
+    sleep 0.1
+  done
+}
+
+# Xvfb picks a free display itself and writes its number once it accepts
+# connections.
+Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for "Xvfb" grep -q '[0-9]' "$work/display"
+export DISPLAY=:$(tr -dc '0-9' <"$work/display")
+unset WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb
+
+openbox --sm-disable >"$work/openbox.log" 2>&1 &
+pids+=($!)
+wait_for "openbox" sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+
+# The program holds UDP port 15251. Where a private network namespace can be
+# had (root), it runs in one, so that another copy or a test on this machine
+# cannot make it fail at start-up.
+launcher=()
+if [ "$(id -u)" -eq 0 ] && unshare --net true 2>/dev/null; then
+  launcher=(unshare --net --)
+fi
+# A reaped child cannot be polled, so a watcher waits for the program and
+# leaves its exit code in a file.
+(
+  "${launcher[@]}" "$exe" >"$work/kvelmar.log" 2>&1 &
+  echo $! >"$work/pid"
+  status=0
+  wait $! || status=$?
+  echo "$status" >"$work/status"
+) &
+pids+=($!)
+wait_for "the program to start" test -s "$work/pid"
+app=$(cat "$work/pid")
+pids+=("$app")
+
+find_window() {
+  xdotool search --onlyvisible --name '^Kvelmar$' | head -n 1 >"$work/window"
+  [ -s "$work/window" ]
+}
+wait_for "the Kvelmar window" find_window
+window=$(cat "$work/window")
+wait_for "the window to be mapped" sh -c "xwininfo -id $window | grep -q IsViewable"
+
+# The client area is 595 by 486 at 96 dpi; Qt's scale factor enlarges the
+# whole window rather than cramping its controls.
+read -r width height < <(xwininfo -id "$window" | awk '/^ *Width:/ {w=$2} /^ *Height:/ {h=$2} END {print w, h}')
+awk -v w="$width" -v h="$height" -v f="${QT_SCALE_FACTOR:-1}" 'BEGIN {
+  dw = w - 595 * f; dh = h - 486 * f
+  exit !(dw * dw <= 1 && dh * dh <= 1)
+}' || fail "the window is ${width}x${height}, not 595x486 at scale ${QT_SCALE_FACTOR:-1}"
+
+xprop -id "$window" WM_CLASS | grep -q "\"$wm_class\"\$" ||
+  fail "window class $(xprop -id "$window" WM_CLASS) does not match StartupWMClass=$wm_class"
+xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (32 x 32)' ||
+  fail "the window carries no 32 x 32 icon"
+
+wait_for "the window to take the focus" sh -c "xdotool windowactivate --sync $window"
+if [ -n "${KV_SCREENSHOT:-}" ]; then
+  import -window root "$KV_SCREENSHOT"
+fi
+xdotool key --clearmodifiers alt+F4
+
+wait_for "the program to end after Alt+F4" test -s "$work/status"
+status=$(cat "$work/status")
+if [ "$status" -ne 0 ]; then
+  cat "$work/kvelmar.log" >&2
+  fail "exit code $status after closing the window"
+fi
+echo "check-installed: $exe started, showed its window (class $wm_class) and ended with code 0"
