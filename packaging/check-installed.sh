@@ -17,8 +17,16 @@ exe=$prefix/bin/kvelmar
 desktop=$prefix/share/applications/$app_id.desktop
 timeout_s=${KV_TIMEOUT:-30}
 
+# fail() reports on the original standard error (3), also from inside a
+# command whose output wait_for discards.
+exec 3>&2
+work=""
 fail() {
-  echo "check-installed: $*" >&2
+  echo "check-installed: $*" >&3
+  if [ -n "$work" ] && [ -s "$work/kvelmar.log" ]; then
+    echo "---- the program's output:" >&3
+    cat "$work/kvelmar.log" >&3
+  fi
   exit 1
 }
 
@@ -88,6 +96,7 @@ app=$(cat "$work/pid")
 pids+=("$app")
 
 find_window() {
+  [ ! -s "$work/status" ] || fail "the program ended with code $(cat "$work/status") before its window appeared"
   xdotool search --onlyvisible --name '^Kvelmar$' | head -n 1 >"$work/window"
   [ -s "$work/window" ]
 }
@@ -117,7 +126,6 @@ xdotool key --clearmodifiers alt+F4
 wait_for "the program to end after Alt+F4" test -s "$work/status"
 status=$(cat "$work/status")
 if [ "$status" -ne 0 ]; then
-  cat "$work/kvelmar.log" >&2
   fail "exit code $status after closing the window"
 fi
 echo "check-installed: $exe started, showed its window (class $wm_class) and ended with code 0"
