@@ -119,6 +119,15 @@ class TIdStack : public TObject {
   // that ParseIPText rejects.
   virtual void FillAddressFromIPText(const std::string& text, TIdIPv4Address* address) = 0;
 
+  // ---- Wake handles: an event that SockSelect can wait on among sockets,
+  // ready for reading while it is set, so that another thread can end a
+  // readiness wait without touching the sockets in it. Unchecked, like the
+  // socket calls: INVALID_SOCKET or -1 on failure.
+  virtual TSocket NewWakeHandle() = 0;
+  virtual int SignalWakeHandle(TSocket handle) = 0;
+  virtual int ResetWakeHandle(TSocket handle) = 0;
+  virtual int CloseWakeHandle(TSocket handle) = 0;
+
   // ---- Non-virtual operations.
   // A new instance of ConfiguredStackClass.
   static std::unique_ptr<TIdStack> NewStack();

@@ -291,3 +291,19 @@ void TIdStackWindows::FillAddressFromIPText(const std::string& text, TIdIPv4Addr
   // quoted whole.
   if (!ParseIPText(text, address)) throw EIdInvalidIPAddress(text + " is not a valid IP address.");
 }
+
+TSocket TIdStackWindows::NewWakeHandle() {
+  return ws2::CreateWakeEvent();
+}
+
+int TIdStackWindows::SignalWakeHandle(TSocket handle) {
+  return ws2::SetWakeEvent(handle);
+}
+
+int TIdStackWindows::ResetWakeHandle(TSocket handle) {
+  return ws2::ResetWakeEvent(handle);
+}
+
+int TIdStackWindows::CloseWakeHandle(TSocket handle) {
+  return ws2::CloseWakeEvent(handle);
+}

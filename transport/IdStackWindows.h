@@ -57,6 +57,10 @@ class TIdStackWindows : public TIdStack {
   int SockGetOption(TSocket socket, int level, int name, void* value, int* length) override;
   std::string AddressToIPText(const TIdIPv4Address& address) override;
   void FillAddressFromIPText(const std::string& text, TIdIPv4Address* address) override;
+  TSocket NewWakeHandle() override;
+  int SignalWakeHandle(TSocket handle) override;
+  int ResetWakeHandle(TSocket handle) override;
+  int CloseWakeHandle(TSocket handle) override;
 
  private:
   // Builds the 16-byte record for ip and the low 16 bits of port; an empty ip

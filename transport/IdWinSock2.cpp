@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -694,6 +695,46 @@ int getservbyport(int port, std::vector<std::string>* names) {
 std::uint32_t inet_addr(const std::string& text) {
   if (text.find('\0') != std::string::npos) return INADDR_NONE;
   return ::inet_addr(text.c_str());
+}
+
+TSocket CreateWakeEvent() {
+  if (!Enter("CreateWakeEvent")) return INVALID_SOCKET;
+  // Not a semaphore: one read takes the whole count, so the event is either
+  // set or reset however often it was set.
+  int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (fd < 0) {
+    FailErrno();
+    return INVALID_SOCKET;
+  }
+  return fd;
+}
+
+int SetWakeEvent(TSocket event) {
+  if (!Enter("SetWakeEvent")) return SOCKET_ERROR;
+  const std::uint64_t one = 1;
+  ssize_t n;
+  do {
+    n = ::write(event, &one, sizeof one);
+  } while (n < 0 && errno == EINTR);
+  // EAGAIN: the count is at its limit, so the event is set already.
+  if (n < 0 && errno != EAGAIN) return FailErrno();
+  return 0;
+}
+
+int ResetWakeEvent(TSocket event) {
+  if (!Enter("ResetWakeEvent")) return SOCKET_ERROR;
+  std::uint64_t count;
+  ssize_t n;
+  do {
+    n = ::read(event, &count, sizeof count);
+  } while (n < 0 && errno == EINTR);
+  // EAGAIN: nothing to take, the event was reset already.
+  if (n < 0 && errno != EAGAIN) return FailErrno();
+  return 0;
+}
+
+int CloseWakeEvent(TSocket event) {
+  return closesocket(event);
 }
 
 }  // namespace ws2

@@ -208,4 +208,16 @@ int getservbyport(int port, std::vector<std::string>* names);
 // inet_addr's reading of a dotted text: INADDR_NONE when it does not read.
 std::uint32_t inet_addr(const std::string& text);
 
+// Wake events: a manual-reset event that the readiness wait can watch like a
+// socket. It is a descriptor, given to select in a read set, and reads as
+// ready while it is set; so a thread blocked in select can be woken without
+// touching the sockets it waits on. Linux only: Windows' event objects cannot
+// be waited on by select. Each returns SOCKET_ERROR (INVALID_SOCKET for the
+// creation) with the reason in WSAGetLastError.
+TSocket CreateWakeEvent();
+// Setting a set event, or resetting a reset one, does nothing more.
+int SetWakeEvent(TSocket event);
+int ResetWakeEvent(TSocket event);
+int CloseWakeEvent(TSocket event);
+
 }  // namespace ws2
