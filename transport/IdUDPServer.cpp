@@ -1,0 +1,205 @@
+#include "transport/IdUDPServer.h"
+
+#include <algorithm>
+#include <string>
+
+#include "transport/IdStack.h"
+
+namespace {
+
+// The listeners whose deliveries run on this thread, innermost first. On the
+// main thread a delivery runs inside CheckSynchronize, which a handler may
+// call in turn, so deliveries can nest.
+struct DeliveryFrame {
+  const TIdUDPListenerThread* listener;
+  DeliveryFrame* outer;
+};
+thread_local DeliveryFrame* t_deliveries = nullptr;
+
+bool DeliveringHere(const TIdUDPListenerThread* listener) {
+  for (DeliveryFrame* frame = t_deliveries; frame != nullptr; frame = frame->outer) {
+    if (frame->listener == listener) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- TIdUDPListenerThread ----
+
+TIdUDPListenerThread::TIdUDPListenerThread(int buffer_size, TIdUDPServer* server)
+    : TIdThread(true), read_size_(std::max(buffer_size, 0)), owner_server_(server) {
+  // Without a wake handle the listener still notices a halt after its wait.
+  wake_handle_ = SharedStack->NewWakeHandle();
+}
+
+TIdUDPListenerThread::~TIdUDPListenerThread() {
+  EndWorker();
+  CloseWakeHandle();
+}
+
+void TIdUDPListenerThread::Wake() {
+  if (wake_handle_ != INVALID_SOCKET) SharedStack->SignalWakeHandle(wake_handle_);
+}
+
+void TIdUDPListenerThread::CloseWakeHandle() {
+  if (wake_handle_ == INVALID_SOCKET) return;
+  SharedStack->CloseWakeHandle(wake_handle_);
+  wake_handle_ = INVALID_SOCKET;
+}
+
+void TIdUDPListenerThread::CycleStep() {
+  cycle_count_.fetch_add(1, std::memory_order_relaxed);
+  TIdSocketHandles* bindings = owner_server_->Bindings();
+  TIdSocketList handles;
+  handles.reserve(static_cast<std::size_t>(bindings->Count()) + 1);
+  for (int i = 0; i < bindings->Count(); ++i) handles.push_back(bindings->Items(i)->SystemSocket());
+  // The wait takes at most 64 handles; with 64 bindings there is no room for
+  // the wake handle, and a halt is noticed after PollInterval instead.
+  if (wake_handle_ != INVALID_SOCKET && handles.size() < FD_SETSIZE_WS) {
+    handles.push_back(wake_handle_);
+  }
+  // Outside the guard: a failure here ends the listener.
+  SharedStack->SockSelect(&handles, nullptr, nullptr, poll_interval_);
+
+  for (TSocket handle : handles) {
+    try {
+      // Halted: deactivation has begun, or a handler deactivated the server,
+      // which may be gone by now. Nothing of the server may be touched.
+      if (IsHalted()) continue;
+      reading_binding_ = owner_server_->Bindings()->FindByHandle(handle);
+      if (reading_binding_ == nullptr) continue;  // the wake handle
+      datagram_stream_.SetSize(read_size_);
+      std::string peer_ip;
+      int peer_port = 0;
+      // A datagram longer than read_size_ is taken off the queue whole and
+      // fails with 10040, so it is dropped and the next one is read.
+      const int count =
+          SharedStack->SockRecvFrom(reading_binding_->SystemSocket(), datagram_stream_.Memory(),
+                                    read_size_, 0, &peer_ip, &peer_port);
+      SharedStack->CheckSocketResult(count);
+      datagram_stream_.SetSize(count);
+      datagram_stream_.SetPosition(0);
+      reading_binding_->RecordPeer(peer_ip, peer_port);
+      if (owner_server_->ThreadedEvent()) {
+        HandOver();
+      } else {
+        RunOnMainThread(this, &TIdUDPListenerThread::HandOver);
+      }
+    } catch (...) {
+      // Whatever one datagram raises (a failed receive, a handler's error
+      // carried back from the main thread) costs that datagram only.
+    }
+  }
+}
+
+void TIdUDPListenerThread::HandOver() {
+  DeliveryFrame frame{this, t_deliveries};
+  t_deliveries = &frame;
+  struct Pop {
+    DeliveryFrame* outer;
+    ~Pop() { t_deliveries = outer; }
+  } pop{frame.outer};
+  owner_server_->DeliverDatagram(datagram_stream_, reading_binding_);
+}
+
+// ---- TIdUDPServer ----
+
+TIdUDPServer::TIdUDPServer(TComponent* owner)
+    : TIdUDPBase(owner), bindings_(std::make_unique<TIdSocketHandles>(this)) {}
+
+TIdUDPServer::~TIdUDPServer() {
+  // Directly, not through Active: a listener runs whenever ActiveBinding is
+  // set, even if that binding's socket was released by hand, and it must end
+  // before the bindings go.
+  CloseEndpoint();
+  bindings_.reset();
+}
+
+void TIdUDPServer::SetBindings(const TIdSocketHandles* source) {
+  if (source == bindings_.get()) return;
+  const bool reopen = active_binding_.load() != nullptr;
+  if (reopen) CloseEndpoint();
+  bindings_->Assign(source);
+  if (reopen) EnsureBinding();
+}
+
+bool TIdUDPServer::IsActive() const {
+  if (TIdUDPBase::IsActive()) return true;
+  if (deactivating_.load()) return false;
+  TIdSocketHandle* binding = active_binding_.load();
+  return binding != nullptr && binding->HasSocket();
+}
+
+TIdSocketHandle* TIdUDPServer::EnsureBinding() {
+  if (TIdSocketHandle* binding = active_binding_.load()) return binding;
+  if (bindings_->Count() == 0) bindings_->AddBinding();
+  for (int i = 0; i < bindings_->Count(); ++i) {
+    TIdSocketHandle* binding = bindings_->Items(i);
+    binding->OpenSocket(SOCK_DGRAM_WS, 0);
+    binding->BindLocal();
+  }
+  // Made before ActiveBinding is set, so that a listener that cannot be made
+  // leaves the server inactive.
+  listener_.reset(NewThread<TIdUDPListenerThread>(BufferSize(), this));
+  active_binding_.store(bindings_->Items(0));
+  listener_->Launch();
+  BroadcastChanged();
+  return active_binding_.load();
+}
+
+void TIdUDPServer::CloseEndpoint() {
+  if (active_binding_.load() == nullptr || deactivating_.load()) return;
+  if (listener_ != nullptr && DeliveringHere(listener_.get())) {
+    AbandonListener();
+    return;
+  }
+  deactivating_.store(true);
+  struct Done {
+    std::atomic<bool>& flag;
+    ~Done() { flag.store(false); }
+  } done{deactivating_};
+  if (listener_ != nullptr) {
+    listener_->RequestHalt();
+    listener_->Wake();
+    // On the main thread this runs the delivery that the listener may be
+    // handing over, so it can end.
+    listener_->WaitUntilDone();
+  }
+  // Only now: a descriptor closed while the listener could still wait on it
+  // or read it might already belong to another socket.
+  for (int i = 0; i < bindings_->Count(); ++i) bindings_->Items(i)->ReleaseSocket();
+  listener_.reset();
+  active_binding_.store(nullptr);
+}
+
+void TIdUDPServer::AbandonListener() {
+  TIdUDPListenerThread* listener = listener_.release();
+  listener->RequestHalt();
+  // The listener is inside this delivery, not in its wait, and being halted
+  // it will neither wait nor read again: its handles can go now.
+  listener->CloseWakeHandle();
+  for (int i = 0; i < bindings_->Count(); ++i) bindings_->Items(i)->ReleaseSocket();
+  active_binding_.store(nullptr);
+  // Last: once the delivery returns, the listener ends and frees itself.
+  listener->SetFreeWhenDone(true);
+}
+
+void TIdUDPServer::BroadcastChanged() {
+  if (active_binding_.load() == nullptr) return;
+  for (int i = 0; i < bindings_->Count(); ++i) {
+    SetBroadcastOption(BroadcastEnabled(), bindings_->Items(i));
+  }
+}
+
+void TIdUDPServer::DeliverDatagram(TStream& data, TIdSocketHandle* binding) {
+  active_binding_.store(binding);
+  FireUDPRead(data, binding);
+}
+
+void TIdUDPServer::FireUDPRead(TStream& data, TIdSocketHandle* binding) {
+  if (!on_udp_read_) return;
+  // A copy, so that a handler that destroys the server runs to its end.
+  const TUDPReadEvent handler = on_udp_read_;
+  handler(this, data, binding);
+}
