@@ -54,6 +54,8 @@ class KvFontDialog : public QDialog {
  public:
   KvFontDialog(QWidget* parent, const TFont& start) : QDialog(parent) {
     setObjectName("fontDialog");
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8("Шрифт"));
     initial_face_ = ToQString(start.Name());
     initial_color_ = start.Color();
@@ -152,6 +154,7 @@ class KvFontDialog : public QDialog {
     lower->addWidget(sample_box, 0, 1);
 
     auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addLayout(grid);
     layout->addLayout(lower);
     layout->addWidget(buttons);

@@ -7,6 +7,7 @@
 #include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDirIterator>
 #include <QEvent>
 #include <QIcon>
 #include <QKeyEvent>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <algorithm>
 #include <typeinfo>
 
@@ -76,6 +78,11 @@ class KvFormWidget : public QWidget {
  public:
   KvFormWidget() { setAttribute(Qt::WA_DeleteOnClose, false); }
 
+  // The window manager adds the frame only after the window is mapped; once
+  // its size is known, a window centred on first show is centred again with
+  // its frame.
+  bool recentre_pending = false;
+
  protected:
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
@@ -85,6 +92,18 @@ class KvFormWidget : public QWidget {
   }
 
   bool event(QEvent* event) override {
+    if (recentre_pending && frameGeometry().size() != size()) {
+      recentre_pending = false;
+      // Not from inside this event (it may be a paint): once it is handled.
+      QTimer::singleShot(0, this, [this] {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen == nullptr) return;
+        QRect area = screen->geometry();
+        QSize frame = frameGeometry().size();
+        move(area.left() + (area.width() - frame.width()) / 2,
+             area.top() + (area.height() - frame.height()) / 2);
+      });
+    }
     if (event->type() == kReleaseEvent) {
       if (auto* form = dynamic_cast<TCustomForm*>(ControlOf(this))) {
         RunGuarded(form, [form] {
@@ -115,6 +134,16 @@ QIcon MakeProgramIcon() {
   painter.drawLine(7, 13, 24, 13);
   painter.drawLine(7, 17, 18, 17);
   return QIcon(pixmap);
+}
+
+// The program's icon resource MAINICON with every size the program carries, so
+// that taskbars, title bars and switchers each take a sharp one; the drawn icon
+// where the executable carries none (a test of the framework alone).
+QIcon LoadProgramIcon() {
+  QIcon icon;
+  QDirIterator entries(QStringLiteral(":/MAINICON"), {QStringLiteral("*.png")}, QDir::Files);
+  while (entries.hasNext()) icon.addFile(entries.next());
+  return icon.isNull() ? MakeProgramIcon() : icon;
 }
 
 std::string ExecutablePath() {
@@ -377,6 +406,7 @@ void TCustomForm::PlaceOnFirstShow() {
   QSize frame = widget->frameGeometry().size();
   widget->move(area.left() + (area.width() - frame.width()) / 2,
                area.top() + (area.height() - frame.height()) / 2);
+  static_cast<KvFormWidget*>(widget)->recentre_pending = frame == widget->size();
 }
 
 void TCustomForm::SetVisible(bool visible) {
@@ -573,9 +603,15 @@ struct TApplication::Impl {
 TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr), impl_(new Impl) {
   impl_->qt = std::make_unique<KvQApplication>(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
-  QApplication::setWindowIcon(MakeProgramIcon());
+  QApplication::setWindowIcon(LoadProgramIcon());
   title_ = TitleFromExePath(Ansi(ExecutablePath()));
+  // The application name is also the window class (WM_CLASS) under X11.
   QCoreApplication::setApplicationName(ToQString(title_));
+#ifdef KV_DESKTOP_FILE_NAME
+  // Ties the windows to the installed desktop entry and its icon (the app id
+  // under Wayland).
+  QGuiApplication::setDesktopFileName(QStringLiteral(KV_DESKTOP_FILE_NAME));
+#endif
   impl_->wake = std::make_unique<WakeTarget>([this] { quit_requested_ = true; });
   Application = this;
   SetMainThreadWakeHook([this](TThread* sender) { PostWakeUp(sender); });
