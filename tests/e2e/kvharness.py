@@ -27,6 +27,8 @@ CHAT_CONTROLS = {
     "nik": (416 + 8, 424, 169, 21),
 }
 
+DIALOG_CAPTION = "Новый IP"
+
 # The new-address dialog's controls in its client area.
 DIALOG_CONTROLS = {
     "Edit1": (24, 32, 33, 21),
@@ -237,6 +239,38 @@ class Program:
         self.click(control)
         self.display.key("ctrl+a")
         self.display.type_text(text)
+
+    def add_address(self, address):
+        """Adds an address through the new-address dialog, typing it as a person would:
+        each number in its field, Tab where a field does not move on by itself,
+        Enter in the last one. A text that is not four dot-separated numbers is
+        pasted into the first field and confirmed with OK."""
+        self.click("BitBtn1")
+        dialog = self.display.wait_window("^%s$" % DIALOG_CAPTION)
+        parts = address.split(".")
+        if len(parts) == 4 and all(p.isdigit() for p in parts):
+            for i, part in enumerate(parts):
+                self.display.type_text(part)
+                if i < 3 and len(part) < 3:
+                    self.display.key("Tab")
+            self.display.key("Return")
+        else:
+            self.display.set_clipboard(address)
+            self.display.key("ctrl+v")
+            self.display.click(dialog, DIALOG_CONTROLS["BitBtn1"])
+        wait_for(lambda: not self.display.find_windows("^%s$" % DIALOG_CAPTION),
+                 what="the dialog to close")
+
+    def message_box_text(self, title, timeout=DEFAULT_TIMEOUT):
+        """The text of a message box, copied the way a person can (Ctrl+C in the box)."""
+        # Error boxes carry the program's title, as the chat window does.
+        box = wait_for(lambda: [w for w in self.display.find_windows("^%s$" % title)
+                                if w != self.window],
+                       timeout=timeout, what="a box titled %r" % title)[0]
+        self.display.set_clipboard("")
+        self.display.xdotool("windowactivate", "--sync", box)
+        self.display.key("ctrl+c")
+        return box, wait_for(self.display.clipboard, what="the box's text on the clipboard")
 
     def history(self):
         """What the history shows, read as a person would: select all, copy, paste."""
