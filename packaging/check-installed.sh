@@ -2,13 +2,14 @@
 # Starts the installed program as a person would: on a fresh X server (Xvfb)
 # with a window manager (openbox), waits for its window, checks what the
 # desktop needs to tie the window to its menu entry (the window class named in
-# the desktop file, the program's icon on the window), closes the window with
-# Alt+F4 and expects exit code 0.
+# the desktop file, the program's icon on the window, and under Wayland, on a
+# headless Weston, the app id), closes the window with Alt+F4 and expects exit
+# code 0.
 #
 # Usage: check-installed.sh [prefix]   (default /usr)
 # Environment: QT_SCALE_FACTOR is passed on; KV_SCREENSHOT=<file.png> saves
 # the screen once the window is up; KV_TIMEOUT (seconds, default 30) bounds
-# every wait.
+# every wait; KV_SKIP_WAYLAND=1 leaves out the run under Weston.
 set -euo pipefail
 
 prefix=${1:-/usr}
@@ -32,7 +33,8 @@ fail() {
 
 [ -x "$exe" ] || fail "no executable at $exe"
 [ -f "$desktop" ] || fail "no desktop entry at $desktop"
-for size in 16x16 32x32 48x48 64x64 128x128 256x256; do
+icon_sizes="16x16 32x32 48x48 64x64 128x128 256x256"
+for size in $icon_sizes; do
   [ -f "$prefix/share/icons/hicolor/$size/apps/$app_id.png" ] || fail "no $size icon"
 done
 [ -f "$prefix/share/icons/hicolor/scalable/apps/$app_id.svg" ] || fail "no scalable icon"
@@ -114,8 +116,41 @@ awk -v w="$width" -v h="$height" -v f="${QT_SCALE_FACTOR:-1}" 'BEGIN {
 
 xprop -id "$window" WM_CLASS | grep -q "\"$wm_class\"\$" ||
   fail "window class $(xprop -id "$window" WM_CLASS) does not match StartupWMClass=$wm_class"
-xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (32 x 32)' ||
-  fail "the window carries no 32 x 32 icon"
+# The window offers the program's icon in every size that is installed for the
+# desktop, so the title bar, the taskbar and the switcher each take a sharp one.
+xprop -len 100000000 -id "$window" _NET_WM_ICON >"$work/icons"
+for size in $icon_sizes; do
+  grep -q "Icon (${size/x/ x })" "$work/icons" || fail "the window carries no $size icon"
+done
+
+# Under Wayland a compositor finds the desktop entry, and with it the icon, by
+# the window's app id. Checked on a headless Weston where one is installed.
+wayland_plugin=$(ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so 2>/dev/null || true)
+if [ -n "${KV_SKIP_WAYLAND:-}" ]; then
+  echo "check-installed: KV_SKIP_WAYLAND is set; the Wayland app id is not checked"
+elif command -v weston >/dev/null && [ -n "$wayland_plugin" ]; then
+  mkdir -m 700 "$work/xdg"
+  # The kiosk shell and no input method: Weston starts no helper clients of
+  # its own that could outlive it.
+  printf '[core]\nshell=kiosk-shell.so\n[input-method]\npath=\n' >"$work/weston.ini"
+  XDG_RUNTIME_DIR=$work/xdg weston --config="$work/weston.ini" --backend=headless-backend.so \
+    --socket=wayland-kv --idle-time=0 >"$work/weston.log" 2>&1 &
+  pids+=($!)
+  wait_for "Weston" test -S "$work/xdg/wayland-kv"
+  XDG_RUNTIME_DIR=$work/xdg WAYLAND_DISPLAY=wayland-kv QT_QPA_PLATFORM=wayland \
+    WAYLAND_DEBUG=client "${launcher[@]}" "$exe" >"$work/wayland.log" 2>&1 &
+  wayland_app=$!
+  pids+=("$wayland_app")
+  wait_for "the window's app id under Wayland" grep -q 'xdg_toplevel@[0-9]*\.set_app_id(' "$work/wayland.log"
+  wait_for "the window's title under Wayland" grep -q 'xdg_toplevel@[0-9]*\.set_title(' "$work/wayland.log"
+  grep -q "set_app_id(\"$app_id\")" "$work/wayland.log" ||
+    fail "under Wayland the window's app id is not $app_id: $(grep -o 'set_app_id(.*)' "$work/wayland.log")"
+  grep -q 'set_title("Kvelmar")' "$work/wayland.log" ||
+    fail "under Wayland the window's title is not Kvelmar: $(grep -o 'set_title(.*)' "$work/wayland.log")"
+  kill "$wayland_app"
+else
+  echo "check-installed: no Weston or no Qt Wayland plugin; the Wayland app id is not checked"
+fi
 
 wait_for "the window to take the focus" sh -c "xdotool windowactivate --sync $window"
 if [ -n "${KV_SCREENSHOT:-}" ]; then

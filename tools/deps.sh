@@ -11,7 +11,7 @@ packages=(
   xvfb xauth openbox xdotool x11-xkb-utils x11-utils xclip imagemagick
   socat iproute2 procps
   fonts-dejavu-core fonts-liberation
-  dpkg-dev desktop-file-utils appstream
+  dpkg-dev desktop-file-utils appstream weston qt6-wayland
 )
 
 missing=()
