@@ -1,5 +1,6 @@
 #include "app/chat.h"
 
+#include "app/IPadd.h"
 #include "framework/core/Ansi.h"
 
 TForm1* Form1 = nullptr;
@@ -103,7 +104,10 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
 }
 
 void TForm1::BitBtn1Click(TObject* /*sender*/) {
-  // Adding an address comes with the new-address dialog.
+  if (Form2->RunModal() != mrOk) return;
+  // Whatever the fields hold; duplicates are kept and the selection stays.
+  ListBox1->Items()->Add(Form2->Edit1->Text() + "." + Form2->Edit2->Text() + "." +
+                         Form2->Edit3->Text() + "." + Form2->Edit4->Text());
 }
 
 void TForm1::BitBtn2Click(TObject* /*sender*/) {
