@@ -118,10 +118,17 @@ xprop -id "$window" WM_CLASS | grep -q "\"$wm_class\"\$" ||
   fail "window class $(xprop -id "$window" WM_CLASS) does not match StartupWMClass=$wm_class"
 # The window offers the program's icon in every size that is installed for the
 # desktop, so the title bar, the taskbar and the switcher each take a sharp one.
+# Under a scale factor Qt hands over device pixels: the sizes grow with it.
 xprop -len 100000000 -id "$window" _NET_WM_ICON >"$work/icons"
-for size in $icon_sizes; do
-  grep -q "Icon (${size/x/ x })" "$work/icons" || fail "the window carries no $size icon"
-done
+if [ "${QT_SCALE_FACTOR:-1}" = 1 ]; then
+  for size in $icon_sizes; do
+    grep -q "Icon (${size/x/ x })" "$work/icons" || fail "the window carries no $size icon"
+  done
+else
+  largest=$(sed -n 's/.*Icon (\([0-9]*\) x [0-9]*).*/\1/p' "$work/icons" | sort -n | tail -n 1)
+  awk -v n="${largest:-0}" -v f="$QT_SCALE_FACTOR" 'BEGIN { exit !(n >= 32 * f) }' ||
+    fail "at scale $QT_SCALE_FACTOR the window's largest icon is ${largest:-none}, under 32 x 32 scaled"
+fi
 
 # Under Wayland a compositor finds the desktop entry, and with it the icon, by
 # the window's app id. Checked on a headless Weston where one is installed.
