@@ -146,6 +146,19 @@ class Display:
         subprocess.run(["xclip", "-i", "-selection", "clipboard"], env=self.env, input=text.encode(),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
 
+    def copy_selection(self, *keys):
+        """Presses the copy keys and returns what they put on the clipboard: polls
+        for the change, since the copy reaches the clipboard asynchronously. An
+        empty selection copies nothing; that reads as the empty text."""
+        sentinel = "\x01kv-clipboard-sentinel\x01"
+        self.set_clipboard(sentinel)
+        self.key(*keys)
+        try:
+            return wait_for(lambda: (lambda t: t if t != sentinel else None)(self.clipboard()),
+                            timeout=2.0, what="the copy")
+        except TimeoutError:
+            return ""
+
     def clipboard(self):
         return self.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
 
@@ -267,18 +280,13 @@ class Program:
         box = wait_for(lambda: [w for w in self.display.find_windows("^%s$" % title)
                                 if w != self.window],
                        timeout=timeout, what="a box titled %r" % title)[0]
-        self.display.set_clipboard("")
         self.display.xdotool("windowactivate", "--sync", box)
-        self.display.key("ctrl+c")
-        return box, wait_for(self.display.clipboard, what="the box's text on the clipboard")
+        return box, self.display.copy_selection("ctrl+c")
 
     def history(self):
         """What the history shows, read as a person would: select all, copy, paste."""
-        self.display.set_clipboard("")
         self.click("Memo1")
-        self.display.key("ctrl+a")
-        self.display.key("ctrl+c")
-        return self.display.clipboard()
+        return self.display.copy_selection("ctrl+a", "ctrl+c")
 
     def close_window(self):
         self.display.xdotool("windowactivate", "--sync", self.window)
