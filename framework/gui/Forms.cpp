@@ -602,6 +602,7 @@ struct TApplication::Impl {
 
 TApplication::TApplication(int& argc, char** argv) : TComponent(nullptr), impl_(new Impl) {
   impl_->qt = std::make_unique<KvQApplication>(argc, argv);
+  UseDetectableAutoRepeat();
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(LoadProgramIcon());
   title_ = TitleFromExePath(Ansi(ExecutablePath()));

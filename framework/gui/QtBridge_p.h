@@ -38,6 +38,11 @@ TControl* ControlOf(const QObject* object);
 void LinkWidget(QWidget* widget, TControl* control);
 void UnlinkWidget(QWidget* widget);
 
+// Under X11, asks the server for repeated key presses without the release that
+// would come before each, so that a key release always means the key was let
+// go. Does nothing on other platforms. REQUIRES: the QGuiApplication exists.
+void UseDetectableAutoRepeat();
+
 // Runs an entry from Qt into framework code; an exception that escapes it goes
 // to Application->ReportError with sender. Returns false when one escaped.
 bool RunGuarded(TObject* sender, const std::function<void()>& entry);
