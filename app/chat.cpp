@@ -93,6 +93,19 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   Memo1->SetScrollBars(ssVertical);
   Memo1->SetTabOrder(2);
 
+  // The endpoints, in the order of the resource: the client opens its socket
+  // and the server binds the chat port on all addresses when loading ends.
+  MakeField(IdUDPClient1, "IdUDPClient1");
+  IdUDPClient1->SetActive(true);
+  IdUDPClient1->SetPort(kChatPort);
+
+  MakeField(IdUDPServer1, "IdUDPServer1");
+  IdUDPServer1->SetActive(true);
+  IdUDPServer1->SetDefaultPort(kChatPort);
+  IdUDPServer1->SetOnUDPRead([this](TObject* sender, TStream& data, TIdSocketHandle* binding) {
+    IdUDPServer1UDPRead(sender, data, binding);
+  });
+
   MakeField(FontDialog1, "FontDialog1");
   FontDialog1->Font()->SetName("Tahoma");
   FontDialog1->Font()->SetHeight(11);
@@ -115,7 +128,27 @@ void TForm1::BitBtn2Click(TObject* /*sender*/) {
 }
 
 void TForm1::BitBtn3Click(TObject* /*sender*/) {
-  // Sending comes with the UDP endpoints.
+  const int count = ListBox1->Items()->Count();
+  if (count == 0) return;
+  // One datagram per entry, in list order; the first failure ends the handler
+  // and reaches the error display, with no echo and the message kept.
+  for (int i = 0; i < count; ++i) {
+    IdUDPClient1->SetHost(ListBox1->Items()->Strings(i));
+    IdUDPClient1->SendText(nik->Text() + "> " + mesag->Text());
+  }
+  Memo1->Lines()->Add(nik->Text() + "> " + mesag->Text());
+  mesag->SetText("");
+  mesag->SetFocus();
+}
+
+void TForm1::IdUDPServer1UDPRead(TObject* /*sender*/, TStream& AData,
+                                 TIdSocketHandle* /*ABinding*/) {
+  // A delivery that the listener handed over while the window was being
+  // destroyed finds the history gone: the datagram is dropped without a word.
+  if (Memo1 == nullptr) return;
+  TStringStream line("");
+  line.CopyFrom(AData, AData.Size());
+  Memo1->Lines()->Add(line.DataString());
 }
 
 void TForm1::BitBtn4Click(TObject* /*sender*/) {

@@ -1,12 +1,20 @@
 // The chat window: the history, the address list, the nickname and message
-// edits and the buttons that work on them.
+// edits and the buttons that work on them, and the two UDP endpoints through
+// which chat lines travel.
 //
 // The window is built by its constructor from the layout below (its resource)
-// and owns every control. Handlers run on the main thread only.
+// and owns every control and both endpoints; the endpoints become active when
+// the resource has been read. Handlers run on the main thread only: the
+// server hands every datagram to the main thread before its handler runs.
 #pragma once
 
 #include "framework/gui/Dialogs.h"
 #include "framework/gui/Forms.h"
+#include "transport/IdUDPClient.h"
+#include "transport/IdUDPServer.h"
+
+// The port every copy listens on and sends to.
+constexpr int kChatPort = 15251;
 
 class TForm1 : public TForm {
  public:
@@ -21,6 +29,8 @@ class TForm1 : public TForm {
   TPanel* panel = nullptr;
   TBitBtn* BitBtn3 = nullptr;
   TLabel* Label1 = nullptr;
+  TIdUDPClient* IdUDPClient1 = nullptr;
+  TIdUDPServer* IdUDPServer1 = nullptr;
   TEdit* nik = nullptr;
   TLabel* Label2 = nullptr;
   TFontDialog* FontDialog1 = nullptr;
@@ -34,6 +44,8 @@ class TForm1 : public TForm {
   void BitBtn3Click(TObject* sender);
   // Choose the font of the history and both edits.
   void BitBtn4Click(TObject* sender);
+  // Show a received datagram as a line of the history.
+  void IdUDPServer1UDPRead(TObject* sender, TStream& AData, TIdSocketHandle* ABinding);
 };
 
 // The chat window, set while it is created.
