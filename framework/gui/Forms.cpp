@@ -4,11 +4,14 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDirIterator>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -17,6 +20,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
@@ -182,6 +186,33 @@ QString DisplayText(const std::string& text) {
   return ToQString(shown);
 }
 
+// Ctrl+C in a message box copies its caption, text and buttons, as message
+// boxes do on Windows: the way a person passes an error on to someone else.
+class MessageBoxCopier : public QObject {
+ public:
+  explicit MessageBoxCopier(QMessageBox* box) : QObject(box), box_(box) {
+    box->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == box_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+      const QString rule = QStringLiteral("---------------------------\n");
+      QStringList buttons;
+      for (QAbstractButton* button : box_->buttons()) buttons << button->text().remove('&');
+      QGuiApplication::clipboard()->setText(rule + box_->windowTitle() + "\n" + rule +
+                                            box_->text() + "\n" + rule + buttons.join("   ") +
+                                            "\n" + rule);
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QMessageBox* box_;
+};
+
 // Shows a message box and returns the platform's code of the button pressed.
 int RunMessageBox(QWidget* owner, const std::string& text, const std::string& caption, int flags) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -238,6 +269,7 @@ int RunMessageBox(QWidget* owner, const std::string& text, const std::string& ca
   // The exact bytes, for whoever needs more than the shown text.
   box.setProperty("kvText", QByteArray(text.data(), static_cast<qsizetype>(text.size())));
   box.setWindowModality(Qt::ApplicationModal);
+  new MessageBoxCopier(&box);
   box.exec();
   QAbstractButton* clicked = box.clickedButton();
   for (const Choice& choice : choices) {

@@ -2,6 +2,8 @@
 // and the hand-over of worker calls while a box is open.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QTest>
 #include <atomic>
@@ -178,6 +180,20 @@ TEST_F(ApplicationTest, ShowAppMessageBoxReturnsTheButtonPressed) {
       QTimer::singleShot(0, box, [box] { box->button(QMessageBox::No)->click(); });
   });
   EXPECT_EQ(Application->ShowAppMessageBox("Go on?", "Question", MB_YESNO | MB_ICONQUESTION), IDNO);
+}
+
+TEST_F(ApplicationTest, CtrlCInAMessageBoxCopiesCaptionTextAndButtons) {
+  QString copied;
+  ModalWatcher copier([&](QWidget* widget) {
+    QTest::keyClick(widget, Qt::Key_C, Qt::ControlModifier);
+    copied = QGuiApplication::clipboard()->text();
+    QTimer::singleShot(0, widget, [widget] { widget->close(); });
+  });
+  Application->ShowAppMessageBox(Ansi("Socket Error # 11001\r\nХост"), "Kvelmar", MB_OK);
+  EXPECT_EQ(copied,
+            "---------------------------\nKvelmar\n---------------------------\n"
+            "Socket Error # 11001\nХост\n---------------------------\nOK\n"
+            "---------------------------\n");
 }
 
 // A worker that hands one call to the main thread.
