@@ -246,6 +246,8 @@ class Program:
         return self.window
 
     def click(self, control):
+        # Two copies open at the same place: bring this one to the front first.
+        self.display.xdotool("windowactivate", "--sync", self.window)
         self.display.click(self.window, CHAT_CONTROLS[control])
 
     def focus_and_type(self, control, text):

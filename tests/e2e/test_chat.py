@@ -1,0 +1,209 @@
+"""Chatting with the real program: through the window, between two copies on a
+network, and with third-party peers on the wire."""
+
+import os
+import socket
+import subprocess
+import threading
+import time
+import unittest
+
+import kvharness as k
+
+CHAT_PORT = 15251
+
+
+def cp1251(text):
+    return text.encode("cp1251")
+
+
+@unittest.skipUnless(k.network_namespaces_available(), "needs root and network namespaces")
+class ChatTest(unittest.TestCase):
+    def setUp(self):
+        self.display = k.Display()
+        self.addCleanup(self.display.close)
+        self.net = k.NetworkPair()
+        self.addCleanup(self.net.close)
+
+    def start(self, side=0):
+        program = k.Program(self.display, prefix=self.net.prefix(side))
+        self.addCleanup(program.kill)
+        program.wait_window()
+        return program
+
+    def shot(self, name):
+        self.display.screenshot(os.path.join(k.scratch_dir(), name + ".png"))
+
+    def history_lines(self, program, count):
+        """Waits until the history shows at least count lines; returns them."""
+        def read():
+            lines = program.history().split("\n")
+            if lines and lines[-1] == "":
+                lines.pop()
+            return lines if len(lines) >= count else None
+        return k.wait_for(read, what="%d history lines" % count)
+
+    def send_from_peer(self, payload, side=1):
+        """A third-party peer: socat sends the bytes as one datagram."""
+        target = "UDP-SENDTO:%s:%d" % (self.net.addresses[0], CHAT_PORT)
+        subprocess.run(self.net.prefix(side) + ["socat", "-u", "STDIN", target], input=payload,
+                       check=True, timeout=30)
+
+    def test_typed_cyrillic_line_shows_as_echo_then_as_received_copy(self):
+        program = self.start()
+        program.add_address("127.0.0.1")
+        program.focus_and_type("nik", "Вася")
+        program.focus_and_type("mesag", "Привет, мир")
+        program.click("BitBtn3")
+        lines = self.history_lines(program, 2)
+        self.shot("chat-self")
+        self.assertEqual(lines, ["Вася> Привет, мир", "Вася> Привет, мир"])
+        program.click("mesag")
+        self.assertEqual(self.display.copy_selection("ctrl+a", "ctrl+c"), "")
+
+    def test_two_copies_on_a_network_chat_both_ways(self):
+        first = self.start(0)
+        second = self.start(1)
+        first.add_address(self.net.addresses[1])
+        second.add_address(self.net.addresses[0])
+        first.focus_and_type("nik", "Аня")
+        first.focus_and_type("mesag", "кто здесь?")
+        first.click("BitBtn3")
+        self.assertEqual(self.history_lines(second, 1), ["Аня> кто здесь?"])
+        second.focus_and_type("nik", "Борис")
+        second.focus_and_type("mesag", "я")
+        second.click("BitBtn3")
+        self.assertEqual(self.history_lines(first, 2), ["Аня> кто здесь?", "Борис> я"])
+        self.assertEqual(self.history_lines(second, 2), ["Аня> кто здесь?", "Борис> я"])
+        self.shot("chat-two-copies")
+
+    def test_third_party_peers(self):
+        program = self.start()
+        # What the program sends arrives as exactly these bytes.
+        out = os.path.join(k.scratch_dir(), "peer-%d.bin" % os.getpid())
+        if os.path.exists(out):
+            os.unlink(out)
+        receiver = subprocess.Popen(
+            self.net.prefix(1) + ["socat", "-u", "UDP-RECV:%d" % CHAT_PORT,
+                                  "OPEN:%s,creat,trunc" % out])
+        self.addCleanup(receiver.kill)
+        k.wait_for(lambda: "%d" % CHAT_PORT in self.net.exec(1, ["ss", "-uln"]).stdout,
+                   what="the peer's socket")
+        program.add_address(self.net.addresses[1])
+        program.focus_and_type("nik", "Ёж")
+        program.focus_and_type("mesag", "№1 ок")
+        program.click("BitBtn3")
+        k.wait_for(lambda: os.path.exists(out) and os.path.getsize(out) > 0, what="the datagram")
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), cp1251("Ёж> №1 ок"))
+
+        self.send_from_peer(cp1251("Петя> добрый вечер"))
+        self.send_from_peer(b"line one\r\nline two")
+        self.send_from_peer(b"<b>not bold</b> &amp;")
+        # A zero-byte datagram: socat sends nothing for empty input, so a socket does.
+        self.net.exec(1, ["python3", "-c",
+                          "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM)"
+                          ".sendto(b'', ('%s', %d))" % (self.net.addresses[0], CHAT_PORT)])
+        self.send_from_peer(b"after the empty one")
+        lines = self.history_lines(program, 7)
+        self.shot("chat-peers")
+        self.assertEqual(lines, ["Ёж> №1 ок", "Петя> добрый вечер", "line one", "line two",
+                                 "<b>not bold</b> &amp;", "", "after the empty one"])
+
+    def test_broadcast_address_stops_the_send_with_access_denied(self):
+        program = self.start()
+        receiver = self.start_counting_peer()
+        program.add_address(self.net.broadcast)
+        program.add_address(self.net.addresses[1])
+        program.focus_and_type("mesag", "to everyone")
+        program.click("BitBtn3")
+        box, text = program.message_box_text("Kvelmar")
+        self.shot("chat-broadcast")
+        self.assertIn("Socket Error # 10013", text)
+        self.assertIn("Access denied.", text)
+        self.display.key("Return")
+        k.wait_for(lambda: box not in self.display.find_windows("^Kvelmar$"), what="the box to close")
+        time.sleep(0.5)  # a datagram that was wrongly sent would have arrived by now
+        self.assertEqual(receiver(), [])
+        self.assertEqual(program.history(), "")
+
+    def test_unresolvable_second_entry_stops_the_send_there(self):
+        program = self.start()
+        receiver = self.start_counting_peer()
+        program.add_address(self.net.addresses[1])
+        program.add_address("no such host")
+        program.add_address(self.net.addresses[1])
+        program.focus_and_type("mesag", "three entries")
+        program.click("BitBtn3")
+        box, text = program.message_box_text("Kvelmar")
+        self.assertIn("Socket Error # 11001", text)
+        self.assertIn("Host not found.", text)
+        self.display.key("Return")
+        k.wait_for(lambda: box not in self.display.find_windows("^Kvelmar$"), what="the box to close")
+        k.wait_for(lambda: receiver() == [b"> three entries"], what="the first datagram")
+        time.sleep(0.5)
+        self.assertEqual(receiver(), [b"> three entries"])  # the third entry got nothing
+        self.assertEqual(program.history(), "")              # no echo
+        program.click("mesag")
+        self.assertEqual(self.display.copy_selection("ctrl+a", "ctrl+c"), "three entries")
+
+    def start_counting_peer(self):
+        """A peer on the other side that records every datagram it receives."""
+        code = ("import socket,sys\n"
+                "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+                "s.bind(('%s',%d))\n"
+                "print('ready',flush=True)\n"
+                "while True:\n"
+                "  d,_=s.recvfrom(65536)\n"
+                "  print(d.hex(),flush=True)\n") % (self.net.addresses[1], CHAT_PORT)
+        proc = subprocess.Popen(self.net.prefix(1) + ["python3", "-c", code],
+                                stdout=subprocess.PIPE, text=True)
+        self.addCleanup(proc.kill)
+        self.assertEqual(proc.stdout.readline().strip(), "ready")
+        received = []
+
+        def pump():
+            for line in proc.stdout:
+                received.append(bytes.fromhex(line.strip()))
+        threading.Thread(target=pump, daemon=True).start()
+        return lambda: list(received)
+
+    def test_second_copy_on_the_same_machine_fails_with_the_bind_message(self):
+        first = self.start(0)
+        second = k.Program(self.display, prefix=self.net.prefix(0))
+        self.addCleanup(second.kill)
+        box = self.display.wait_window("^Application Error$")
+        self.shot("chat-second-copy")
+        self.display.xdotool("windowactivate", "--sync", box)
+        text = self.display.copy_selection("ctrl+c")
+        self.assertIn("Could not bind socket. Address and port are already in use.", text)
+        self.assertIn("EIdCouldNotBindSocket", text)
+        self.display.key("Return")
+        self.assertEqual(second.wait_exit(), 1)
+        # The first copy still receives.
+        self.send_from_peer(b"still here")
+        self.assertEqual(self.history_lines(first, 1), ["still here"])
+
+    def test_closing_during_a_flood_exits_promptly_with_code_0(self):
+        program = self.start()
+        flood = subprocess.Popen(self.net.prefix(1) + [
+            "python3", "-c",
+            "import socket,time\n"
+            "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+            "end=time.time()+30\n"
+            "n=0\n"
+            "while time.time()<end:\n"
+            "  s.sendto(b'x'*64,('%s',%d))\n"
+            "  n+=1\n"
+            "  if n==1000: print('flooding',flush=True)\n" % (self.net.addresses[0], CHAT_PORT)],
+            stdout=subprocess.PIPE, text=True)
+        self.addCleanup(flood.kill)
+        self.assertEqual(flood.stdout.readline().strip(), "flooding")
+        started = time.monotonic()
+        program.close_window()
+        self.assertEqual(program.wait_exit(timeout=10), 0)
+        self.assertLess(time.monotonic() - started, 5.0)
+
+
+if __name__ == "__main__":
+    unittest.main()
