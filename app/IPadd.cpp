@@ -64,6 +64,7 @@ TForm2::TForm2(TComponent* owner) : TForm(owner) {
   BitBtn2->SetCaption(Ansi("Отмена"));
   BitBtn2->SetModalResult(mrCancel);
 
+  NameForScreenReaders();
   EndLoading();
 }
 
@@ -85,6 +86,14 @@ void TForm2::Edit3KeyUp(TObject* /*sender*/, std::uint16_t& /*key*/, TShiftState
 
 void TForm2::Edit4KeyUp(TObject* /*sender*/, std::uint16_t& /*key*/, TShiftState /*shift*/) {
   AdvanceWhenFull(Edit4, BitBtn1);
+}
+
+void TForm2::NameForScreenReaders() {
+  Edit1->SetAccessibleName(Ansi("Первое число IP-адреса"));
+  Edit2->SetAccessibleName(Ansi("Второе число IP-адреса"));
+  Edit3->SetAccessibleName(Ansi("Третье число IP-адреса"));
+  Edit4->SetAccessibleName(Ansi("Четвёртое число IP-адреса"));
+  BitBtn1->SetAccessibleDescription(Ansi("Добавить адрес"));
 }
 
 void TForm2::FormShow(TObject* /*sender*/) {

@@ -113,7 +113,21 @@ TForm1::TForm1(TComponent* owner) : TForm(owner) {
   FontDialog1->Font()->SetColor(clWindowText);
   FontDialog1->Font()->SetStyle(0);
 
+  NameForScreenReaders();
   EndLoading();
+}
+
+void TForm1::NameForScreenReaders() {
+  panel->SetAccessibleName(Ansi("Новое сообщение"));
+  mesag->SetAccessibleName(Ansi("Сообщение"));
+  BitBtn3->SetAccessibleDescription(Ansi("Отправить сообщение всем адресам списка"));
+  Panel2->SetAccessibleName(Ansi("Собеседники"));
+  ListBox1->SetAccessibleName(Ansi("Список IP собеседников"));
+  BitBtn1->SetAccessibleDescription(Ansi("Добавить IP-адрес собеседника"));
+  BitBtn2->SetAccessibleDescription(Ansi("Удалить выбранный адрес"));
+  BitBtn4->SetAccessibleDescription(Ansi("Выбрать шрифт истории и полей ввода"));
+  nik->SetAccessibleName(Ansi("Ваш ник"));
+  Memo1->SetAccessibleName(Ansi("История сообщений"));
 }
 
 void TForm1::BitBtn1Click(TObject* /*sender*/) {

@@ -46,6 +46,10 @@ class TForm1 : public TForm {
   void BitBtn4Click(TObject* sender);
   // Show a received datagram as a line of the history.
   void IdUDPServer1UDPRead(TObject* sender, TStream& AData, TIdSocketHandle* ABinding);
+
+ private:
+  // Names that let a screen reader tell the controls apart.
+  void NameForScreenReaders();
 };
 
 // The chat window, set while it is created.

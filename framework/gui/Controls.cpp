@@ -107,6 +107,18 @@ TControl::~TControl() {
   }
 }
 
+std::string TControl::AccessibleName() const {
+  return widget_ != nullptr ? FromQString(widget_->accessibleName()) : std::string();
+}
+
+void TControl::SetAccessibleName(const std::string& name) {
+  if (widget_ != nullptr) widget_->setAccessibleName(ToQString(name));
+}
+
+void TControl::SetAccessibleDescription(const std::string& description) {
+  if (widget_ != nullptr) widget_->setAccessibleDescription(ToQString(description));
+}
+
 void TControl::SetParent(TWinControl* parent) {
   if (parent == parent_) return;
   if (parent_ != nullptr) parent_->RemoveControl(this);

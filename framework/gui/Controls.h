@@ -86,6 +86,12 @@ class TControl : public TComponent {
   TColor Color() const { return color_; }
   void SetColor(TColor color);
 
+  // What a screen reader says for the control (8-bit text), and a longer
+  // description of what it does. Controls with a caption are named by it.
+  std::string AccessibleName() const;
+  void SetAccessibleName(const std::string& name);
+  void SetAccessibleDescription(const std::string& description);
+
   // The toolkit widget that shows the control (for the framework and tests).
   QWidget* Widget() const { return widget_; }
 
