@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth openbox xdotool x11-xkb-utils x11-utils xclip imagemagick
-  socat iproute2 procps
+  socat iproute2 procps python3 util-linux
   fonts-dejavu-core fonts-liberation
   dpkg-dev desktop-file-utils appstream weston qt6-wayland
 )
