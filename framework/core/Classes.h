@@ -5,7 +5,9 @@
 // thread uses an object and which lock guards it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -164,39 +166,63 @@ class EStreamError : public Exception {
   using Exception::Exception;
 };
 
-// A stream held in memory.
-class TMemoryStream : public TStream {
+// A stream over a growable byte container held in memory (std::vector<char>
+// or std::string); the two memory streams below differ only in the container.
+template <typename Bytes>
+class TBytesStream : public TStream {
  public:
-  std::int64_t Read(void* buffer, std::int64_t count) override;
-  std::int64_t Write(const void* buffer, std::int64_t count) override;
-  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    const std::int64_t size = static_cast<std::int64_t>(data_.size());
+    if (count <= 0 || position_ >= size) return 0;
+    const std::int64_t n = std::min(count, size - position_);
+    std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
+    position_ += n;
+    return n;
+  }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (count <= 0) return 0;
+    const std::int64_t end = position_ + count;
+    if (end > static_cast<std::int64_t>(data_.size())) data_.resize(static_cast<std::size_t>(end));
+    std::memcpy(data_.data() + position_, buffer, static_cast<std::size_t>(count));
+    position_ = end;
+    return count;
+  }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    switch (origin) {
+      case TSeekOrigin::Beginning: position_ = offset; break;
+      case TSeekOrigin::Current: position_ += offset; break;
+      case TSeekOrigin::End: position_ = static_cast<std::int64_t>(data_.size()) + offset; break;
+    }
+    if (position_ < 0) position_ = 0;
+    return position_;
+  }
   // Sets the size; the memory can then take that many bytes. The position is
   // kept unless it lies beyond the new end.
-  void SetSize(std::int64_t size) override;
+  void SetSize(std::int64_t size) override {
+    data_.resize(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)));
+    if (position_ > size) position_ = std::max<std::int64_t>(size, 0);
+  }
 
-  char* Memory() { return data_.data(); }
-  const char* Memory() const { return data_.data(); }
+ protected:
+  TBytesStream() = default;
+  explicit TBytesStream(Bytes data) : data_(std::move(data)) {}
 
- private:
-  std::vector<char> data_;
+  Bytes data_;
   std::int64_t position_ = 0;
 };
 
-// A stream over an 8-bit string.
-class TStringStream : public TStream {
+// A stream held in memory, whose bytes can be written in place.
+class TMemoryStream : public TBytesStream<std::vector<char>> {
  public:
-  explicit TStringStream(std::string text = std::string()) : data_(std::move(text)) {}
+  char* Memory() { return data_.data(); }
+  const char* Memory() const { return data_.data(); }
+};
 
-  std::int64_t Read(void* buffer, std::int64_t count) override;
-  std::int64_t Write(const void* buffer, std::int64_t count) override;
-  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
-  void SetSize(std::int64_t size) override;
-
+// A stream over an 8-bit string.
+class TStringStream : public TBytesStream<std::string> {
+ public:
+  explicit TStringStream(std::string text = std::string()) : TBytesStream(std::move(text)) {}
   const std::string& DataString() const { return data_; }
-
- private:
-  std::string data_;
-  std::int64_t position_ = 0;
 };
 
 // An ordered list of 8-bit strings.
