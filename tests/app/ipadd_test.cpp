@@ -10,7 +10,6 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -97,13 +96,6 @@ class NewAddressDialogTest : public ::testing::Test {
 
 using List = std::vector<std::string>;
 
-TEST_F(NewAddressDialogTest, DialogIsCreatedHiddenAndDoesNotBecomeTheMainWindow) {
-  EXPECT_EQ(Application->MainWindow(), Form1);
-  EXPECT_FALSE(Form2->Visible());
-  EXPECT_FALSE(Form2->Widget()->isVisible());
-  EXPECT_EQ(Form2->Name(), "Form2");
-}
-
 TEST_F(NewAddressDialogTest, LayoutFollowsTheResource) {
   QWidget* window = Form2->Widget();
   EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Новый IP"));
@@ -130,9 +122,7 @@ TEST_F(NewAddressDialogTest, LayoutFollowsTheResource) {
            {Form2->BitBtn2, {104, 72, 75, 25}},
        }) {
     SCOPED_TRACE(p.control->Name());
-    EXPECT_EQ(p.control->Parent(), Form2);
     EXPECT_EQ(p.control->Widget()->geometry(), p.rect);
-    EXPECT_TRUE(p.control->ParentFont());
     EXPECT_EQ(p.control->Widget()->font().family(), "Tahoma");
     EXPECT_EQ(p.control->Widget()->font().pixelSize(), 11);
   }
@@ -147,13 +137,10 @@ TEST_F(NewAddressDialogTest, LayoutFollowsTheResource) {
     auto* push = static_cast<QPushButton*>(button->Widget());
     EXPECT_FALSE(push->isDefault());
     EXPECT_FALSE(push->autoDefault());
-    EXPECT_TRUE(push->icon().isNull());
   }
   for (TEdit* edit : {Form2->Edit1, Form2->Edit2, Form2->Edit3, Form2->Edit4}) {
     auto* line = static_cast<QLineEdit*>(edit->Widget());
-    EXPECT_GE(line->maxLength(), 32767);
-    EXPECT_EQ(line->validator(), nullptr);
-    EXPECT_TRUE(line->inputMask().isEmpty());
+    EXPECT_TRUE(line->validator() == nullptr && line->inputMask().isEmpty()) << edit->Name();
   }
   std::vector<TWinControl*> tab_order = {Form2->Edit1, Form2->Edit2,   Form2->Edit3,
                                          Form2->Edit4, Form2->BitBtn1, Form2->BitBtn2};
@@ -323,59 +310,50 @@ TEST_F(NewAddressDialogTest, FieldEnteredWithTheMouseKeepsTheFocusUntilAKeyIsRel
     Press(Qt::Key_End);
     EXPECT_EQ(Form2->ActiveControl(), Form2->Edit2);
     EXPECT_EQ(Form2->Edit1->Text(), "192");
+    // Moved on by the handler, the next field has its text selected, so that
+    // typing replaces it.
+    EXPECT_EQ(static_cast<QLineEdit*>(Form2->Edit2->Widget())->selectedText(), "168");
     ClickThroughWindow(Form2->BitBtn2);
   });
   EXPECT_TRUE(Entries().empty());
 }
 
-TEST_F(NewAddressDialogTest, SameAddressTwiceGivesTwoEntries) {
-  for (int i = 0; i < 2; ++i) {
-    UseDialog([] {
-      Type("10");
-      Press(Qt::Key_Tab);
-      Type("0");
-      Press(Qt::Key_Tab);
-      Type("0");
-      Press(Qt::Key_Tab);
-      Type("1");
-      Press(Qt::Key_Return);
-    });
-  }
-  EXPECT_EQ(Entries(), (List{"10.0.0.1", "10.0.0.1"}));
-}
-
-TEST_F(NewAddressDialogTest, NewEntryGoesToTheEndAndLeavesTheSelection) {
+TEST_F(NewAddressDialogTest, NewEntryGoesToTheEndEvenTwiceAndLeavesTheSelection) {
   Form1->ListBox1->Items()->Add("10.0.0.2");
   Form1->ListBox1->Items()->Add("10.0.0.1");
   Form1->ListBox1->SetItemIndex(0);
-  UseDialog([] { ClickThroughWindow(Form2->BitBtn1); });
-  EXPECT_EQ(Entries(), (List{"10.0.0.2", "10.0.0.1", "..."}));
+  auto add_10_0_0_1 = [] {
+    Type("10");
+    Press(Qt::Key_Tab);
+    Type("0");
+    Press(Qt::Key_Tab);
+    Type("0");
+    Press(Qt::Key_Tab);
+    Type("1");
+    Press(Qt::Key_Return);
+  };
+  UseDialog(add_10_0_0_1);
+  EXPECT_EQ(Entries(), (List{"10.0.0.2", "10.0.0.1", "10.0.0.1"}));
   EXPECT_EQ(Form1->ListBox1->ItemIndex(), 0);
 
   Form1->ListBox1->SetItemIndex(-1);
-  UseDialog([] { ClickThroughWindow(Form2->BitBtn1); });
-  EXPECT_EQ(Entries().size(), 4u);
+  UseDialog(add_10_0_0_1);
+  EXPECT_EQ(Entries(), (List{"10.0.0.2", "10.0.0.1", "10.0.0.1", "10.0.0.1"}));
   EXPECT_EQ(Form1->ListBox1->ItemIndex(), -1);
 }
 
-TEST_F(NewAddressDialogTest, CancelButtonAddsNothing) {
+TEST_F(NewAddressDialogTest, CancelButtonAndCloseBoxAddNothing) {
   Form1->ListBox1->Items()->Add("10.0.0.1");
   BoxCloser closer;
   UseDialog([] {
     Type("192168001015");
     ClickThroughWindow(Form2->BitBtn2);
   });
-  EXPECT_EQ(Entries(), List{"10.0.0.1"});
-  EXPECT_TRUE(closer.boxes.empty());
-}
-
-TEST_F(NewAddressDialogTest, CloseBoxAddsNothing) {
-  BoxCloser closer;
   UseDialog([] {
     Type("127001");
     Form2->Widget()->close();
   });
-  EXPECT_TRUE(Entries().empty());
+  EXPECT_EQ(Entries(), List{"10.0.0.1"});
   EXPECT_TRUE(closer.boxes.empty());
 }
 
