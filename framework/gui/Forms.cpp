@@ -435,7 +435,8 @@ void TCustomForm::PlaceOnFirstShow() {
   QScreen* screen = QGuiApplication::primaryScreen();
   if (screen == nullptr) return;
   QRect area = screen->geometry();
-  QSize frame = widget->frameGeometry().size();
+  // Before the window exists its frame may read smaller than the window itself.
+  QSize frame = widget->frameGeometry().size().expandedTo(widget->size());
   widget->move(area.left() + (area.width() - frame.width()) / 2,
                area.top() + (area.height() - frame.height()) / 2);
   static_cast<KvFormWidget*>(widget)->recentre_pending = frame == widget->size();
