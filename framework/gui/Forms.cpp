@@ -24,6 +24,8 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <typeinfo>
 
 #include "framework/gui/QtBridge_p.h"
@@ -42,7 +44,13 @@ class KvQApplication : public QApplication {
  public:
   KvQApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
+  // Counts every event delivered, so that a loop step can tell whether it
+  // handled anything: Qt's plain Unix dispatcher delivers posted events
+  // without counting them in the result of processEvents.
+  std::atomic<unsigned> delivered{0};
+
   bool notify(QObject* receiver, QEvent* event) override {
+    delivered.fetch_add(1, std::memory_order_relaxed);
     try {
       return QApplication::notify(receiver, event);
     } catch (...) {
@@ -56,14 +64,51 @@ class KvQApplication : public QApplication {
   }
 };
 
+// How long one wake-up goes on serving handed-over calls while they keep
+// coming. A worker that has just had a call run hands over its next one within
+// microseconds (the UDP listener's next datagram), so under a flood the main
+// thread serves the calls straight from the queue instead of going round the
+// whole event loop, with a posted event, an eventfd and two polls, for every
+// one; after this long it lets the loop turn (paint, input, timers) and comes
+// back.
+constexpr auto kServeBudget = std::chrono::milliseconds(5);
+// How long to wait for a following call before giving the loop back.
+constexpr auto kFollowingCallWait = std::chrono::milliseconds(2);
+
+// Runs the calls that workers have handed over, then those that follow close
+// behind them, within kServeBudget. Returns whether any call ran.
+// REQUIRES: called on the main thread.
+bool ServeHandedOverCalls() {
+  if (!CheckSynchronize(0)) return false;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + kServeBudget;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    // CheckSynchronize resets SyncEvent before it takes the queue, so a set
+    // event means a call (or a thread's end) came after that.
+    const int wait_ms = static_cast<int>(std::min(left, kFollowingCallWait).count());
+    if (SyncEvent().WaitFor(wait_ms) != TWaitResult::Signaled) break;
+    CheckSynchronize(0);
+  }
+  return true;
+}
+
 // The hidden target of the wake-up and quit requests.
 class WakeTarget : public QObject {
  public:
   explicit WakeTarget(std::function<void()> on_quit) : on_quit_(std::move(on_quit)) {}
 
+  // Set while a wake-up event is on its way: one is enough to have every
+  // queued call run, so PostWakeUp posts no other until it has been handled.
+  std::atomic<bool> wake_posted{false};
+
   bool event(QEvent* event) override {
     if (event->type() == kWakeEvent) {
-      RunGuarded(Application, [] { CheckSynchronize(0); });
+      // Cleared before the queue is taken: a call queued from here on finds
+      // the flag clear and posts the next wake-up itself.
+      wake_posted.store(false);
+      RunGuarded(Application, [] { ServeHandedOverCalls(); });
       return true;
     }
     if (event->type() == kQuitEvent) {
@@ -684,9 +729,11 @@ void TApplication::PumpOneMessage() {
   QAbstractEventDispatcher* dispatcher =
       QAbstractEventDispatcher::instance(QThread::currentThread());
   if (dispatcher == nullptr) return;
+  const unsigned delivered = impl_->qt->delivered.load(std::memory_order_relaxed);
   if (dispatcher->processEvents(QEventLoop::AllEvents)) return;
+  if (impl_->qt->delivered.load(std::memory_order_relaxed) != delivered) return;
   // The idle step: the calls handed over by workers, else a wait.
-  if (CurrentThreadID() == MainThreadID() && CheckSynchronize(0)) return;
+  if (CurrentThreadID() == MainThreadID() && ServeHandedOverCalls()) return;
   dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
@@ -695,6 +742,7 @@ void TApplication::Quit() {
 }
 
 void TApplication::PostWakeUp(TThread* /*sender*/) {
+  if (impl_->wake->wake_posted.exchange(true)) return;
   QCoreApplication::postEvent(impl_->wake.get(), new QEvent(kWakeEvent));
 }
 
