@@ -1,5 +1,6 @@
 #include "framework/gui/StdCtrls.h"
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -8,11 +9,15 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -167,6 +172,72 @@ class KvLineEdit : public QLineEdit {
   }
 };
 
+// A scroll bar that repaints only when what it shows changes. The history's
+// range and position change with every frame of added lines, while the slider
+// of a long history stays on the same pixels; and drawing a scroll bar costs
+// more than drawing the lines in some styles.
+class KvScrollBar : public QScrollBar {
+ public:
+  explicit KvScrollBar(Qt::Orientation orientation) : QScrollBar(orientation) {}
+
+ protected:
+  // A change of range or position is looked at once the change that caused
+  // it is complete (the edit sets the range and then the position), and
+  // repaints only if the scroll bar would look different.
+  void sliderChange(SliderChange change) override {
+    if (change != SliderRangeChange && change != SliderValueChange) {
+      QScrollBar::sliderChange(change);
+      return;
+    }
+    if (look_check_pending_) return;
+    look_check_pending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          look_check_pending_ = false;
+          if (CurrentLook() != shown_) update();
+        },
+        Qt::QueuedConnection);
+  }
+
+  void paintEvent(QPaintEvent* event) override {
+    shown_ = CurrentLook();
+    QScrollBar::paintEvent(event);
+  }
+
+ private:
+  struct Look {
+    QRect slider;
+    bool can_go_back = false;
+    bool can_go_on = false;
+    bool operator==(const Look&) const = default;
+  };
+
+  Look CurrentLook() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return Look{
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+        value() > minimum(), value() < maximum()};
+  }
+
+  Look shown_;  // as last painted
+  bool look_check_pending_ = false;
+};
+
+// The memo's widget, which also holds back lines added in quick succession.
+//
+// Adding a line is cheap only when lines go into the document together: every
+// change of the document costs a layout update, a scroll-bar update and a
+// repaint, and a line that goes in on its own is laid out at once to bring the
+// caret into view, and keeps that layout, while lines that go in together are
+// laid out only when they are shown. So a line added within one frame of the
+// display after the last insertion waits, with the others of that frame, and
+// they go into the document in one insertion at the end of the frame; a line
+// added after a quiet frame goes in at once. What waits is put in before
+// anything reads the text or the caret (TMemo flushes first), before any input
+// of the user reaches the widget, and by the frame's timer, so nobody sees the
+// document without it.
 class KvPlainTextEdit : public QPlainTextEdit {
  public:
   KvPlainTextEdit() {
@@ -176,7 +247,131 @@ class KvPlainTextEdit : public QPlainTextEdit {
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBar(new KvScrollBar(Qt::Vertical));
+    // The edit pages by whole lines when the groove is clicked; it listens to
+    // the scroll bar it made itself, so the new one is tied in the same way.
+    connect(verticalScrollBar(), SIGNAL(actionTriggered(int)), this,
+            SLOT(_q_verticalScrollbarActionTriggered(int)));
+    frame_timer_.setSingleShot(true);
+    frame_timer_.setTimerType(Qt::PreciseTimer);
+    connect(&frame_timer_, &QTimer::timeout, this, [this] { Flush(); });
+    // The caret or selection set by anyone else after a line was added stays
+    // where it was put: the line's "caret after the insertion" came first.
+    auto caret_moved = [this] {
+      if (!flushing_) caret_to_end_ = false;
+    };
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this, caret_moved);
+    connect(this, &QPlainTextEdit::selectionChanged, this, caret_moved);
   }
+
+  // Whether the text, with what waits, is empty or ends with a line break.
+  bool EndsAtLineStart() const {
+    if (!waiting_.isEmpty()) return waiting_.back() == QChar::ParagraphSeparator;
+    return document()->lastBlock().length() == 1;
+  }
+
+  // Adds text (blocks separated by U+2029) at the end of the document, moves
+  // the caret after it and gives up the selection: now, or at the end of the
+  // frame when text went in less than a frame ago.
+  void AddAtEnd(const QString& text) {
+    waiting_ += text;
+    caret_to_end_ = true;
+    if (!last_insertion_.isValid() || last_insertion_.elapsed() >= FrameMs()) {
+      Flush();
+    } else if (!frame_timer_.isActive()) {
+      frame_timer_.start(
+          static_cast<int>(std::max<qint64>(0, FrameMs() - last_insertion_.elapsed())));
+    }
+  }
+
+  // Puts in what waits. Every reader of the document calls this first.
+  void Flush() {
+    // The insertion itself makes the widget answer input-method queries,
+    // which arrive here again; they find the text going in already.
+    if (flushing_) return;
+    frame_timer_.stop();
+    if (!caret_to_end_ && waiting_.isEmpty()) return;
+    flushing_ = true;
+    struct Done {
+      KvPlainTextEdit* edit;
+      ~Done() { edit->flushing_ = false; }
+    } done{this};
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    if (!waiting_.isEmpty()) {
+      cursor.insertText(waiting_);
+      // Keeps the capacity that one frame needed, not more than a little.
+      if (waiting_.capacity() > kKeptCapacity) {
+        waiting_ = QString();
+      } else {
+        waiting_.truncate(0);
+      }
+      last_insertion_.start();
+    }
+    if (caret_to_end_) {
+      caret_to_end_ = false;
+      setTextCursor(cursor);
+      ensureCursorVisible();
+    }
+  }
+
+  // Forgets what waits (the whole text is being replaced).
+  void Discard() {
+    frame_timer_.stop();
+    waiting_ = QString();
+    caret_to_end_ = false;
+  }
+
+ protected:
+  bool event(QEvent* event) override {
+    if (ReachesText(event->type())) Flush();
+    return QPlainTextEdit::event(event);
+  }
+  bool viewportEvent(QEvent* event) override {
+    if (ReachesText(event->type())) Flush();
+    return QPlainTextEdit::viewportEvent(event);
+  }
+
+ private:
+  static constexpr qsizetype kKeptCapacity = 64 * 1024;
+
+  // The user's input, and the queries of input methods and assistive tools,
+  // which read the text around the caret or change it.
+  static bool ReachesText(QEvent::Type type) {
+    switch (type) {
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::ShortcutOverride:
+      case QEvent::InputMethod:
+      case QEvent::InputMethodQuery:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::MouseButtonRelease:
+      case QEvent::Wheel:
+      case QEvent::ContextMenu:
+      case QEvent::DragEnter:
+      case QEvent::DragMove:
+      case QEvent::Drop:
+      case QEvent::TouchBegin:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  // One frame of the widget's screen, in milliseconds.
+  int FrameMs() const {
+    QScreen* shown_on = screen();
+    qreal rate = shown_on != nullptr ? shown_on->refreshRate() : 60.0;
+    if (!(rate >= 24.0 && rate <= 240.0)) rate = 60.0;
+    return static_cast<int>(1000.0 / rate);
+  }
+
+  QString waiting_;            // text not yet in the document, blocks split by U+2029
+  bool caret_to_end_ = false;  // an added line still has to place the caret
+  bool flushing_ = false;
+  QElapsedTimer last_insertion_;
+  QTimer frame_timer_;
 };
 
 class KvItemDelegate : public QStyledItemDelegate {
@@ -222,24 +417,31 @@ class KvPushButton : public QPushButton {
 QLineEdit* LineEditOf(const TEdit* edit) {
   return static_cast<QLineEdit*>(edit->Widget());
 }
-QPlainTextEdit* TextEditOf(const TMemo* memo) {
-  return static_cast<QPlainTextEdit*>(memo->Widget());
+KvPlainTextEdit* TextEditOf(const TMemo* memo) {
+  return static_cast<KvPlainTextEdit*>(memo->Widget());
 }
 QListWidget* ListWidgetOf(const TListBox* list) {
   return static_cast<QListWidget*>(list->Widget());
 }
 
-// Memo text as the toolkit holds it: one QString per line, lone CR and LF as
-// their symbols.
-QString MemoSegment(std::string_view ansi) {
+// Memo text as the toolkit holds it: CR LF pairs as block breaks (U+2029),
+// lone CR and LF as their symbols.
+void AppendMemoText(QString& out, std::string_view ansi) {
   std::u16string text = AnsiToUtf16(ansi);
-  for (char16_t& c : text) {
-    if (c == u'\r')
-      c = kShownCR;
-    else if (c == u'\n')
-      c = kShownLF;
+  out.reserve(out.size() + static_cast<qsizetype>(text.size()) + 1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t c = text[i];
+    if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+      out += QChar::ParagraphSeparator;
+      ++i;
+    } else if (c == u'\r') {
+      out += QChar(kShownCR);
+    } else if (c == u'\n') {
+      out += QChar(kShownLF);
+    } else {
+      out += QChar(c);
+    }
   }
-  return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
 std::string MemoLineText(const QString& line) {
@@ -258,18 +460,12 @@ std::string MemoLineText(const QString& line) {
   return result;
 }
 
-// Inserts text at the cursor, CR LF pairs as line breaks.
-void InsertMemoText(QTextCursor& cursor, std::string_view text) {
-  std::size_t start = 0;
-  for (;;) {
-    std::size_t end = text.find("\r\n", start);
-    std::string_view segment =
-        text.substr(start, end == std::string_view::npos ? end : end - start);
-    if (!segment.empty()) cursor.insertText(MemoSegment(segment));
-    if (end == std::string_view::npos) break;
-    cursor.insertBlock();
-    start = end + 2;
-  }
+// The text up to its first zero byte: what reaches a control that takes a
+// zero-terminated string.
+std::string_view UpToZero(const std::string& text, bool* had_zero = nullptr) {
+  std::size_t zero = text.find('\0');
+  if (had_zero != nullptr) *had_zero = zero != std::string::npos;
+  return std::string_view(text.data(), zero == std::string::npos ? text.size() : zero);
 }
 
 }  // namespace
@@ -375,8 +571,9 @@ void TEdit::FocusedByHandler() {
 // ---- TMemo ----
 
 int TMemoLines::Count() const {
-  QPlainTextEdit* edit = TextEditOf(memo_);
+  KvPlainTextEdit* edit = TextEditOf(memo_);
   if (edit == nullptr) return 0;
+  edit->Flush();
   QTextDocument* document = edit->document();
   int count = document->blockCount();
   if (document->lastBlock().length() == 1) --count;  // the empty line after a final break
@@ -384,7 +581,7 @@ int TMemoLines::Count() const {
 }
 
 std::string TMemoLines::Strings(int index) const {
-  QPlainTextEdit* edit = TextEditOf(memo_);
+  KvPlainTextEdit* edit = TextEditOf(memo_);
   if (edit == nullptr || index < 0 || index >= Count()) {
     throw EStringListError(Format("List index out of bounds (%d)", index));
   }
@@ -402,8 +599,9 @@ TMemo::TMemo(TComponent* owner) : TWinControl(owner, new KvPlainTextEdit) {
 }
 
 std::string TMemo::Text() const {
-  QPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = TextEditOf(this);
   if (edit == nullptr) return std::string();
+  edit->Flush();
   std::string text;
   QTextDocument* document = edit->document();
   for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
@@ -414,37 +612,33 @@ std::string TMemo::Text() const {
 }
 
 void TMemo::SetText(const std::string& text) {
-  QPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = TextEditOf(this);
   if (edit == nullptr) return;
-  std::string_view shown(text.data(), std::min(text.size(), text.find('\0')));
+  edit->Discard();
+  QString shown;
+  AppendMemoText(shown, UpToZero(text));
   edit->clear();
   QTextCursor cursor(edit->document());
-  InsertMemoText(cursor, shown);
+  cursor.insertText(shown);
 }
 
 void TMemo::AddLine(const std::string& line) {
-  QPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = TextEditOf(this);
   if (edit == nullptr) return;
-  // The text reaches the control as a zero-terminated string.
-  std::size_t zero = line.find('\0');
-  std::string_view shown(line.data(), zero == std::string::npos ? line.size() : zero);
-  QTextDocument* document = edit->document();
-  QTextCursor cursor(document);
-  cursor.movePosition(QTextCursor::End);
+  bool had_zero = false;
+  std::string_view shown = UpToZero(line, &had_zero);
   // Empty, or ending with a line break: the last line is empty. Looking at the
-  // last block only keeps the cost independent of the history's length.
-  bool at_line_start = document->lastBlock().length() == 1;
-  cursor.beginEditBlock();
-  if (at_line_start) {
-    InsertMemoText(cursor, shown);
-    if (zero == std::string::npos) cursor.insertBlock();
-  } else {
-    cursor.insertBlock();
-    InsertMemoText(cursor, shown);
-  }
-  cursor.endEditBlock();
-  edit->setTextCursor(cursor);
-  edit->ensureCursorVisible();
+  // end only keeps the cost independent of the history's length.
+  bool at_line_start = edit->EndsAtLineStart();
+  QString text;
+  if (!at_line_start) text += QChar::ParagraphSeparator;
+  AppendMemoText(text, shown);
+  if (at_line_start && !had_zero) text += QChar::ParagraphSeparator;
+  edit->AddAtEnd(text);
+}
+
+void TMemo::Flush() {
+  if (KvPlainTextEdit* edit = TextEditOf(this)) edit->Flush();
 }
 
 void TMemo::SetScrollBars(TScrollStyle style) {
@@ -470,8 +664,9 @@ void TMemo::SetWordWrap(bool value) {
 }
 
 int TMemo::SelStart() const {
-  QPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = TextEditOf(this);
   if (edit == nullptr) return 0;
+  edit->Flush();
   QTextCursor cursor = edit->textCursor();
   // A line break is one position in the toolkit and two (CR LF) in the text.
   QTextBlock block = edit->document()->findBlock(cursor.selectionStart());
@@ -479,8 +674,9 @@ int TMemo::SelStart() const {
 }
 
 int TMemo::SelLength() const {
-  QPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = TextEditOf(this);
   if (edit == nullptr) return 0;
+  edit->Flush();
   QTextCursor cursor = edit->textCursor();
   QTextDocument* document = edit->document();
   int breaks = document->findBlock(cursor.selectionEnd()).blockNumber() -

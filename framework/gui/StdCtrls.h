@@ -106,6 +106,12 @@ enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 // A multi-line plain-text edit. Its text, as read back, uses CR LF between
 // lines. A lone CR or LF inside a line is not a line break: it shows as the
 // symbol "␍" (U+240D) or "␊" (U+240A) and reads back as the byte it was.
+//
+// Lines added faster than the display's frame rate reach the toolkit's
+// document together, once per frame, so that a flood of lines costs one
+// document update and one repaint per frame. Every read through TMemo, and
+// every input of the user, sees them at once; code that reaches past TMemo to
+// the widget's document calls Flush() first.
 class TMemo : public TWinControl {
  public:
   explicit TMemo(TComponent* owner);
@@ -123,6 +129,8 @@ class TMemo : public TWinControl {
   // insertion; a selection is given up. The cost does not depend on how much
   // the memo already holds.
   void AddLine(const std::string& line);
+  // Puts the lines that wait for the end of the frame into the widget.
+  void Flush();
 
   TScrollStyle ScrollBars() const { return scroll_bars_; }
   void SetScrollBars(TScrollStyle style);
