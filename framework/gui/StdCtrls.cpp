@@ -1,16 +1,20 @@
 #include "framework/gui/StdCtrls.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
@@ -126,8 +130,58 @@ class KvLabel : public QLabel {
   }
 };
 
+// The caret of the edits stops blinking once the user has given no input to
+// an edit for a while, as desktops do, so that an idle window does not wake
+// twice a second to redraw it; the caret stays shown. Input in an edit lets
+// it blink again.
+class CaretBlink : public QObject {
+ public:
+  static void InputArrived(QEvent::Type type) {
+    switch (type) {
+      case QEvent::KeyPress:
+      case QEvent::InputMethod:
+      case QEvent::MouseButtonPress:
+      case QEvent::Wheel:
+      case QEvent::FocusIn:
+        break;
+      default:
+        return;
+    }
+    static QPointer<CaretBlink> instance;
+    if (instance == nullptr) instance = new CaretBlink(QCoreApplication::instance());
+    instance->Restart();
+  }
+
+ private:
+  static constexpr int kBlinkForMs = 10000;
+
+  explicit CaretBlink(QObject* parent) : QObject(parent) {
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      flash_ms_ = QGuiApplication::styleHints()->cursorFlashTime();
+      if (flash_ms_ > 0) QApplication::setCursorFlashTime(0);
+    });
+  }
+
+  void Restart() {
+    if (flash_ms_ > 0) {
+      QApplication::setCursorFlashTime(flash_ms_);
+      flash_ms_ = 0;
+    }
+    timer_.start(kBlinkForMs);
+  }
+
+  QTimer timer_;
+  int flash_ms_ = 0;  // the blink's period while it is stopped; 0 while it runs
+};
+
 class KvLineEdit : public QLineEdit {
  protected:
+  bool event(QEvent* event) override {
+    CaretBlink::InputArrived(event->type());
+    return QLineEdit::event(event);
+  }
+
   void keyPressEvent(QKeyEvent* event) override {
     auto* edit = dynamic_cast<TEdit*>(ControlOf(this));
     QString text = event->text();
@@ -324,10 +378,12 @@ class KvPlainTextEdit : public QPlainTextEdit {
 
  protected:
   bool event(QEvent* event) override {
+    CaretBlink::InputArrived(event->type());
     if (ReachesText(event->type())) Flush();
     return QPlainTextEdit::event(event);
   }
   bool viewportEvent(QEvent* event) override {
+    CaretBlink::InputArrived(event->type());
     if (ReachesText(event->type())) Flush();
     return QPlainTextEdit::viewportEvent(event);
   }
