@@ -286,12 +286,12 @@ class KvScrollBar : public QScrollBar {
 // repaint, and a line that goes in on its own is laid out at once to bring the
 // caret into view, and keeps that layout, while lines that go in together are
 // laid out only when they are shown. So a line added within one frame of the
-// display after the last insertion waits, with the others of that frame, and
-// they go into the document in one insertion at the end of the frame; a line
-// added after a quiet frame goes in at once. What waits is put in before
-// anything reads the text or the caret (TMemo flushes first), before any input
-// of the user reaches the widget, and by the frame's timer, so nobody sees the
-// document without it.
+// display after the last insertion (three during a flood, see WaitMs) waits,
+// with the others of that frame, and they go into the document in one
+// insertion at the end of the frame; a line added after a quiet frame goes in
+// at once. What waits is put in before anything reads the text or the caret
+// (TMemo flushes first), before any input of the user reaches the widget, and
+// by the frame's timer, so nobody sees the document without it.
 class KvPlainTextEdit : public QPlainTextEdit {
  public:
   KvPlainTextEdit() {
@@ -330,11 +330,12 @@ class KvPlainTextEdit : public QPlainTextEdit {
   void AddAtEnd(const QString& text) {
     waiting_ += text;
     caret_to_end_ = true;
-    if (!last_insertion_.isValid() || last_insertion_.elapsed() >= FrameMs()) {
+    const int wait_ms = WaitMs();
+    if (!last_insertion_.isValid() || last_insertion_.elapsed() >= wait_ms) {
       Flush();
     } else if (!frame_timer_.isActive()) {
       frame_timer_.start(
-          static_cast<int>(std::max<qint64>(0, FrameMs() - last_insertion_.elapsed())));
+          static_cast<int>(std::max<qint64>(0, wait_ms - last_insertion_.elapsed())));
     }
   }
 
@@ -353,6 +354,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     if (!waiting_.isEmpty()) {
+      last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
       cursor.insertText(waiting_);
       // Keeps the capacity that one frame needed, not more than a little.
       if (waiting_.capacity() > kKeptCapacity) {
@@ -390,6 +392,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
 
  private:
   static constexpr qsizetype kKeptCapacity = 64 * 1024;
+  static constexpr qsizetype kFloodBlocks = 64;
 
   // The user's input, and the queries of input methods and assistive tools,
   // which read the text around the caret or change it.
@@ -415,6 +418,13 @@ class KvPlainTextEdit : public QPlainTextEdit {
     }
   }
 
+  // How long lines wait after an insertion: one frame of the display, or
+  // three while lines come faster than anyone reads them (more than
+  // kFloodBlocks in the last insertion). Every line that is shown keeps its
+  // layout for good, so fewer frames during a flood also mean less memory
+  // per line, besides less time spent laying out and painting.
+  int WaitMs() const { return last_insertion_blocks_ > kFloodBlocks ? 3 * FrameMs() : FrameMs(); }
+
   // One frame of the widget's screen, in milliseconds.
   int FrameMs() const {
     QScreen* shown_on = screen();
@@ -427,6 +437,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
   bool caret_to_end_ = false;  // an added line still has to place the caret
   bool flushing_ = false;
   QElapsedTimer last_insertion_;
+  qsizetype last_insertion_blocks_ = 0;  // line breaks that it put in
   QTimer frame_timer_;
 };
 
