@@ -1,16 +1,22 @@
 #include "framework/gui/StdCtrls.h"
 
+#include <malloc.h>
+
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QStyleOptionSlider>
 #include <QStyledItemDelegate>
 #include <QTextBlock>
@@ -126,8 +132,58 @@ class KvLabel : public QLabel {
   }
 };
 
+// The caret of the edits stops blinking once the user has given no input to
+// an edit for a while, as desktops do, so that an idle window does not wake
+// twice a second to redraw it; the caret stays shown. Input in an edit lets
+// it blink again.
+class CaretBlink : public QObject {
+ public:
+  static void InputArrived(QEvent::Type type) {
+    switch (type) {
+      case QEvent::KeyPress:
+      case QEvent::InputMethod:
+      case QEvent::MouseButtonPress:
+      case QEvent::Wheel:
+      case QEvent::FocusIn:
+        break;
+      default:
+        return;
+    }
+    static QPointer<CaretBlink> instance;
+    if (instance == nullptr) instance = new CaretBlink(QCoreApplication::instance());
+    instance->Restart();
+  }
+
+ private:
+  static constexpr int kBlinkForMs = 10000;
+
+  explicit CaretBlink(QObject* parent) : QObject(parent) {
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      flash_ms_ = QGuiApplication::styleHints()->cursorFlashTime();
+      if (flash_ms_ > 0) QApplication::setCursorFlashTime(0);
+    });
+  }
+
+  void Restart() {
+    if (flash_ms_ > 0) {
+      QApplication::setCursorFlashTime(flash_ms_);
+      flash_ms_ = 0;
+    }
+    timer_.start(kBlinkForMs);
+  }
+
+  QTimer timer_;
+  int flash_ms_ = 0;  // the blink's period while it is stopped; 0 while it runs
+};
+
 class KvLineEdit : public QLineEdit {
  protected:
+  bool event(QEvent* event) override {
+    CaretBlink::InputArrived(event->type());
+    return QLineEdit::event(event);
+  }
+
   void keyPressEvent(QKeyEvent* event) override {
     auto* edit = dynamic_cast<TEdit*>(ControlOf(this));
     QString text = event->text();
@@ -232,12 +288,12 @@ class KvScrollBar : public QScrollBar {
 // repaint, and a line that goes in on its own is laid out at once to bring the
 // caret into view, and keeps that layout, while lines that go in together are
 // laid out only when they are shown. So a line added within one frame of the
-// display after the last insertion waits, with the others of that frame, and
-// they go into the document in one insertion at the end of the frame; a line
-// added after a quiet frame goes in at once. What waits is put in before
-// anything reads the text or the caret (TMemo flushes first), before any input
-// of the user reaches the widget, and by the frame's timer, so nobody sees the
-// document without it.
+// display after the last insertion (three during a flood, see WaitMs) waits,
+// with the others of that frame, and they go into the document in one
+// insertion at the end of the frame; a line added after a quiet frame goes in
+// at once. What waits is put in before anything reads the text or the caret
+// (TMemo flushes first), before any input of the user reaches the widget, and
+// by the frame's timer, so nobody sees the document without it.
 class KvPlainTextEdit : public QPlainTextEdit {
  public:
   KvPlainTextEdit() {
@@ -276,11 +332,12 @@ class KvPlainTextEdit : public QPlainTextEdit {
   void AddAtEnd(const QString& text) {
     waiting_ += text;
     caret_to_end_ = true;
-    if (!last_insertion_.isValid() || last_insertion_.elapsed() >= FrameMs()) {
+    const int wait_ms = WaitMs();
+    if (!last_insertion_.isValid() || last_insertion_.elapsed() >= wait_ms) {
       Flush();
     } else if (!frame_timer_.isActive()) {
       frame_timer_.start(
-          static_cast<int>(std::max<qint64>(0, FrameMs() - last_insertion_.elapsed())));
+          static_cast<int>(std::max<qint64>(0, wait_ms - last_insertion_.elapsed())));
     }
   }
 
@@ -299,6 +356,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
     QTextCursor cursor(document());
     cursor.movePosition(QTextCursor::End);
     if (!waiting_.isEmpty()) {
+      last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
       cursor.insertText(waiting_);
       // Keeps the capacity that one frame needed, not more than a little.
       if (waiting_.capacity() > kKeptCapacity) {
@@ -324,16 +382,19 @@ class KvPlainTextEdit : public QPlainTextEdit {
 
  protected:
   bool event(QEvent* event) override {
+    CaretBlink::InputArrived(event->type());
     if (ReachesText(event->type())) Flush();
     return QPlainTextEdit::event(event);
   }
   bool viewportEvent(QEvent* event) override {
+    CaretBlink::InputArrived(event->type());
     if (ReachesText(event->type())) Flush();
     return QPlainTextEdit::viewportEvent(event);
   }
 
  private:
   static constexpr qsizetype kKeptCapacity = 64 * 1024;
+  static constexpr qsizetype kFloodBlocks = 64;
 
   // The user's input, and the queries of input methods and assistive tools,
   // which read the text around the caret or change it.
@@ -359,6 +420,13 @@ class KvPlainTextEdit : public QPlainTextEdit {
     }
   }
 
+  // How long lines wait after an insertion: one frame of the display, or
+  // three while lines come faster than anyone reads them (more than
+  // kFloodBlocks in the last insertion). Every line that is shown keeps its
+  // layout for good, so fewer frames during a flood also mean less memory
+  // per line, besides less time spent laying out and painting.
+  int WaitMs() const { return last_insertion_blocks_ > kFloodBlocks ? 3 * FrameMs() : FrameMs(); }
+
   // One frame of the widget's screen, in milliseconds.
   int FrameMs() const {
     QScreen* shown_on = screen();
@@ -371,6 +439,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
   bool caret_to_end_ = false;  // an added line still has to place the caret
   bool flushing_ = false;
   QElapsedTimer last_insertion_;
+  qsizetype last_insertion_blocks_ = 0;  // line breaks that it put in
   QTimer frame_timer_;
 };
 
@@ -593,6 +662,13 @@ void TMemoLines::Add(const std::string& line) {
 }
 
 TMemo::TMemo(TComponent* owner) : TWinControl(owner, new KvPlainTextEdit) {
+  // The document grows its text and its tables by doubling them. A block
+  // below the allocator's mmap threshold, which glibc raises as large blocks
+  // come and go, is moved by copying when it grows: with a long history that
+  // stalls the main thread for up to a tenth of a second. A fixed threshold
+  // keeps every large block in a mapping of its own, which grows in place.
+  static const bool kLargeBlocksMapped = mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
+  (void)kLargeBlocksMapped;
   Widget()->setFocusPolicy(Qt::StrongFocus);
   SetTabStop(true);
   SetColor(clWindow);
