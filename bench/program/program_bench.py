@@ -1,0 +1,249 @@
+"""Times the real program as a person starts and closes it, under Xvfb with
+openbox: from starting the executable to its window being mapped, from the
+request to close the window (what Alt+F4 or the close box sends) to the
+process having ended (idle, and while a flood of datagrams arrives),
+and how often an idle program wakes up (context switches of all its threads
+over ten seconds).
+
+The program binds UDP port 15251: run this in a network namespace of its own
+(tools/bench.sh does). Prints one row per figure: the figure, its value and
+its target, separated by two spaces or more.
+
+Usage: python3 program_bench.py KVELMAR_EXECUTABLE [runs]
+"""
+
+import ctypes
+import os
+import re
+import socket
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "tests", "e2e"))
+import kvharness as k  # noqa: E402
+
+CHAT_PORT = 15251
+CAPTION = "^Kvelmar$"
+
+
+def row(figure, value, target=""):
+    print("  %-58s %16s   %s" % (figure, value, target), flush=True)
+
+
+class MapWatch:
+    """Reads the X server's map events on the root window with their times."""
+
+    def __init__(self, display):
+        self.maps = []
+        self._env = display.env
+        self._xev = subprocess.Popen(
+            ["stdbuf", "-o0", "xev", "-root", "-event", "substructure", "-event", "property"],
+            env=display.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self._ready = threading.Event()
+        self._thread = threading.Thread(target=self._read, daemon=True)
+        self._thread.start()
+        # A property change on the root window shows that xev is listening.
+        k.wait_for(self._poke_until_ready, what="xev")
+
+    def _poke_until_ready(self):
+        subprocess.run(["xprop", "-root", "-f", "KV_BENCH", "8s", "-set", "KV_BENCH", "ready"],
+                       env=self._env, check=False)
+        return self._ready.wait(0.05)
+
+    def _read(self):
+        for line in self._xev.stdout:
+            now = time.monotonic()
+            if line.startswith("PropertyNotify"):
+                self._ready.set()
+            elif line.startswith("MapNotify"):
+                self.maps.append(now)
+
+    def close(self):
+        self._xev.terminate()
+        self._xev.wait()
+
+
+class Flood:
+    """Sends 64-byte datagrams to the chat port as fast as one socket can."""
+
+    def __init__(self):
+        self._stop = threading.Event()
+        self.sent = 0
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def _run(self):
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        payload = b"flood " + b"." * 58
+        target = ("127.0.0.1", CHAT_PORT)
+        while not self._stop.is_set():
+            for _ in range(1000):
+                try:
+                    s.sendto(payload, target)
+                except OSError:
+                    pass
+            self.sent += 1000
+        s.close()
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join()
+
+
+def start(display, exe, watch):
+    before = len(watch.maps)
+    t0 = time.monotonic()
+    proc = subprocess.Popen([exe], env=display.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    k.wait_for(lambda: len(watch.maps) > before, interval=0.001, what="the window to be mapped")
+    shown_ms = (watch.maps[before] - t0) * 1000
+    window = display.wait_window(CAPTION)
+    return proc, window, shown_ms
+
+
+class XClientMessageEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("l", ctypes.c_long * 5)]
+
+
+class XEvent(ctypes.Union):
+    _fields_ = [("xclient", XClientMessageEvent), ("pad", ctypes.c_long * 24)]
+
+
+class WindowCloser:
+    """Asks a window to close as the window manager does for Alt+F4 or the
+    close box (WM_DELETE_WINDOW), straight from this process, so that the time
+    measured is the program's and not that of starting xdotool."""
+
+    def __init__(self, display):
+        self._x = ctypes.CDLL("libX11.so.6")
+        self._x.XOpenDisplay.restype = ctypes.c_void_p
+        self._x.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self._x.XInternAtom.restype = ctypes.c_ulong
+        self._x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+        self._x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                       ctypes.c_long, ctypes.POINTER(XEvent)]
+        self._x.XFlush.argtypes = [ctypes.c_void_p]
+        self._x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self._display = self._x.XOpenDisplay(display.name.encode())
+        if not self._display:
+            raise RuntimeError("cannot open display " + display.name)
+        self._protocols = self._x.XInternAtom(self._display, b"WM_PROTOCOLS", 0)
+        self._delete = self._x.XInternAtom(self._display, b"WM_DELETE_WINDOW", 0)
+
+    def close(self, window):
+        event = XEvent()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = window
+        event.xclient.message_type = self._protocols
+        event.xclient.format = 32
+        event.xclient.l[0] = self._delete
+        event.xclient.l[1] = 0  # CurrentTime
+        self._x.XSendEvent(self._display, window, 0, 0, ctypes.byref(event))
+        self._x.XFlush(self._display)
+
+    def shut(self):
+        self._x.XCloseDisplay(self._display)
+
+
+def close(closer, proc, window):
+    t0 = time.monotonic()
+    closer.close(window)
+    code = proc.wait(30)
+    return (time.monotonic() - t0) * 1000, code
+
+
+def wakeups(pid, seconds):
+    """Context switches per second of each thread of pid over seconds."""
+    def sample():
+        counts = {}
+        task_dir = "/proc/%d/task" % pid
+        for tid in os.listdir(task_dir):
+            try:
+                with open(os.path.join(task_dir, tid, "status")) as f:
+                    status = f.read()
+                with open(os.path.join(task_dir, tid, "comm")) as f:
+                    name = f.read().strip()
+            except OSError:
+                continue
+            # Each voluntary switch is one sleep, so one wake-up after it.
+            switches = int(re.search(r"^voluntary_ctxt_switches:\s+(\d+)", status, re.M).group(1))
+            counts[tid] = (name, switches)
+        return counts
+
+    first = sample()
+    time.sleep(seconds)
+    last = sample()
+    rates = {}
+    for tid, (name, switches) in last.items():
+        rates[tid] = (name, (switches - first.get(tid, (name, 0))[1]) / seconds)
+    return rates
+
+
+def main():
+    exe = os.path.abspath(sys.argv[1])
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    display = k.Display()
+    watch = None
+    closer = None
+    try:
+        watch = MapWatch(display)
+        closer = WindowCloser(display)
+        shown, closed = [], []
+        for _ in range(runs):
+            proc, window, shown_ms = start(display, exe, watch)
+            shown.append(shown_ms)
+            closed_ms, code = close(closer, proc, window)
+            if code != 0:
+                raise RuntimeError("kvelmar ended with exit code %d" % code)
+            closed.append(closed_ms)
+        row("start-up to the window shown, median of %d" % runs,
+            "%.0f ms" % statistics.median(shown), "< 300 ms")
+        row("start-up to the window shown, slowest", "%.0f ms" % max(shown), "")
+        row("closing the window to process exit, idle, median",
+            "%.0f ms" % statistics.median(closed), "< 100 ms")
+
+        flooded = []
+        for _ in range(runs):
+            proc, window, _ = start(display, exe, watch)
+            flood = Flood()
+            k.wait_for(lambda: flood.sent >= 100000, what="the flood to get going")
+            try:
+                closed_ms, code = close(closer, proc, window)
+            finally:
+                flood.stop()
+            if code != 0:
+                raise RuntimeError("kvelmar ended with exit code %d under a flood" % code)
+            flooded.append(closed_ms)
+        row("closing the window to process exit, during a flood, median",
+            "%.0f ms" % statistics.median(flooded), "< 100 ms")
+        row("closing the window to process exit, during a flood, slowest",
+            "%.0f ms" % max(flooded), "")
+
+        proc, window, _ = start(display, exe, watch)
+        # Idle: start-up's own work is over, and the caret, which blinks
+        # for 10 s after the last input, has stopped.
+        time.sleep(12)
+        rates = wakeups(proc.pid, 10)
+        close(closer, proc, window)
+        total = sum(rate for _, rate in rates.values())
+        row("idle program: wake-ups per second, all threads", "%.1f" % total, "about 1")
+        for tid, (name, rate) in sorted(rates.items(), key=lambda item: -item[1][1]):
+            if rate > 0:
+                row("  thread %s" % name, "%.1f" % rate, "")
+    finally:
+        if closer is not None:
+            closer.shut()
+        if watch is not None:
+            watch.close()
+        display.close()
+
+
+if __name__ == "__main__":
+    main()
