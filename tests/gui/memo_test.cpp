@@ -217,6 +217,32 @@ TEST_F(MemoFloodTest, AFloodEndsScrolledToTheLastLine) {
   EXPECT_EQ(edit()->textCursor().position(), edit()->document()->characterCount() - 1);
 }
 
+// Counts the paint events that a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return false;
+  }
+};
+
+TEST_F(MemoFloodTest, ScrollBarIsRedrawnWhenItsSliderChanges) {
+  memo_->SetScrollBars(ssVertical);
+  QScrollBar* bar = edit()->verticalScrollBar();
+  AddNumbered(100);
+  ASSERT_TRUE(PumpUntil([&] { return edit()->document()->blockCount() == 101; }));
+  QCoreApplication::processEvents();
+  // Only the range and the position change now, and the slider shrinks and
+  // moves to the end: the bar must show it.
+  PaintCounter paints(bar);
+  AddNumbered(3000, 100);
+  EXPECT_TRUE(PumpUntil([&] { return paints.count > 0; }));
+}
+
 TEST_F(MemoFloodTest, SetTextDropsTheLinesThatWait) {
   AddNumbered(100);
   memo_->SetText("replaced");
