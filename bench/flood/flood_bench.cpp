@@ -140,9 +140,13 @@ class Sender {
       if (rate > 0) {
         due = static_cast<long>(rate * Seconds(now - start)) + 1;
         if (sent >= due) {
-          // Sleep until the next datagram is due; short sleeps keep the pace.
-          auto next = start + std::chrono::duration_cast<Clock::duration>(
-                                  std::chrono::duration<double>(static_cast<double>(sent) / rate));
+          // Sleeps until a millisecond's worth of datagrams is due and sends
+          // them together, as a busy network delivers them: a sender that woke
+          // for every few datagrams would take the receiving threads' CPU on
+          // this machine, which a peer on the network does not.
+          const long batch = std::max(1L, static_cast<long>(rate) / 1000);
+          auto next = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                                  static_cast<double>(sent + batch - 1) / rate));
           std::this_thread::sleep_until(std::min(next, end));
           continue;
         }

@@ -68,7 +68,10 @@ class Flood {
     for (Clock::time_point now = start_; now < end; now = Clock::now()) {
       const long due = rate == 0 ? sent + 64 : static_cast<long>(rate * Seconds(now - start_));
       if (sent >= due) {
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+        // A millisecond's worth at a time, as a busy network delivers them:
+        // waking for every few datagrams would take the receiver's CPU on
+        // this machine, which a peer on the network does not.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
         continue;
       }
       while (sent < due) {
