@@ -38,7 +38,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +46,7 @@
 
 #include "app/IPadd.h"
 #include "app/chat.h"
+#include "bench/support/ProcStatus.h"
 #include "framework/core/Threads.h"
 
 namespace {
@@ -66,19 +66,6 @@ double ThreadCpuSeconds() {
   timespec t{};
   ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-// A field of /proc/self/status in kilobytes (VmRSS, VmHWM).
-long StatusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const std::size_t length = std::strlen(field);
-  while (std::getline(status, line)) {
-    if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':') {
-      return std::atol(line.c_str() + length + 1);
-    }
-  }
-  return 0;
 }
 
 sockaddr_in Loopback(int port) {

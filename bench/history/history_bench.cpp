@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
+#include "bench/support/ProcStatus.h"
 #include "framework/gui/Forms.h"
 
 namespace {
@@ -33,19 +33,6 @@ class HistoryForm : public TForm {
   }
   TMemo* Memo1 = nullptr;
 };
-
-// A field of /proc/self/status in kilobytes (VmRSS, VmHWM).
-long StatusKb(const char* field) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  const std::size_t length = std::strlen(field);
-  while (std::getline(status, line)) {
-    if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':') {
-      return std::atol(line.c_str() + length + 1);
-    }
-  }
-  return 0;
-}
 
 std::string LineNumber(long n) {
   return "nick> message number " + std::to_string(n) + " with some text to wrap";

@@ -11,6 +11,7 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 DEFAULT_TIMEOUT = 15.0
@@ -204,6 +205,32 @@ class NetworkPair:
     def exec(self, side, argv, **kwargs):
         return subprocess.run(self.prefix(side) + argv, check=True, capture_output=True,
                               text=True, timeout=30, **kwargs)
+
+    def start_counting_peer(self, port, side=1):
+        """Starts a peer on `side` that keeps every datagram it receives on
+        `port`; returns a function giving the datagrams so far, and the
+        process (to be killed, reaped and its pipe closed by the caller)."""
+        code = ("import socket\n"
+                "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+                "s.bind(('%s',%d))\n"
+                "print('ready',flush=True)\n"
+                "while True:\n"
+                "  d,_=s.recvfrom(65536)\n"
+                "  print(d.hex(),flush=True)\n") % (self.addresses[side], port)
+        proc = subprocess.Popen(self.prefix(side) + ["python3", "-c", code],
+                                stdout=subprocess.PIPE, text=True)
+        if proc.stdout.readline().strip() != "ready":
+            proc.kill()
+            proc.wait()
+            proc.stdout.close()
+            raise RuntimeError("the counting peer did not start")
+        received = []
+
+        def pump():
+            for line in proc.stdout:
+                received.append(bytes.fromhex(line.strip()))
+        threading.Thread(target=pump, daemon=True).start()
+        return (lambda: list(received)), proc
 
     def close(self):
         for ns in self.ns:

@@ -2,9 +2,7 @@
 network, and with third-party peers on the wire."""
 
 import os
-import socket
 import subprocess
-import threading
 import time
 import unittest
 
@@ -149,24 +147,12 @@ class ChatTest(unittest.TestCase):
 
     def start_counting_peer(self):
         """A peer on the other side that records every datagram it receives."""
-        code = ("import socket,sys\n"
-                "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
-                "s.bind(('%s',%d))\n"
-                "print('ready',flush=True)\n"
-                "while True:\n"
-                "  d,_=s.recvfrom(65536)\n"
-                "  print(d.hex(),flush=True)\n") % (self.net.addresses[1], CHAT_PORT)
-        proc = subprocess.Popen(self.net.prefix(1) + ["python3", "-c", code],
-                                stdout=subprocess.PIPE, text=True)
+        received, proc = self.net.start_counting_peer(CHAT_PORT)
+        # Cleanups run last first: kill, reap, close the pipe.
+        self.addCleanup(proc.stdout.close)
+        self.addCleanup(proc.wait)
         self.addCleanup(proc.kill)
-        self.assertEqual(proc.stdout.readline().strip(), "ready")
-        received = []
-
-        def pump():
-            for line in proc.stdout:
-                received.append(bytes.fromhex(line.strip()))
-        threading.Thread(target=pump, daemon=True).start()
-        return lambda: list(received)
+        return received
 
     def test_second_copy_on_the_same_machine_fails_with_the_bind_message(self):
         first = self.start(0)
