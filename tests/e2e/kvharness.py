@@ -206,10 +206,10 @@ class NetworkPair:
         return subprocess.run(self.prefix(side) + argv, check=True, capture_output=True,
                               text=True, timeout=30, **kwargs)
 
-    def start_counting_peer(self, port, side=1):
+    def start_counting_peer(self, port, add_cleanup, side=1):
         """Starts a peer on `side` that keeps every datagram it receives on
-        `port`; returns a function giving the datagrams so far, and the
-        process (to be killed, reaped and its pipe closed by the caller)."""
+        `port`; returns a function giving the datagrams so far. add_cleanup
+        (a test's addCleanup) gets the peer's ending."""
         code = ("import socket\n"
                 "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
                 "s.bind(('%s',%d))\n"
@@ -219,10 +219,11 @@ class NetworkPair:
                 "  print(d.hex(),flush=True)\n") % (self.addresses[side], port)
         proc = subprocess.Popen(self.prefix(side) + ["python3", "-c", code],
                                 stdout=subprocess.PIPE, text=True)
+        # Cleanups run last first: kill, reap, close the pipe.
+        add_cleanup(proc.stdout.close)
+        add_cleanup(proc.wait)
+        add_cleanup(proc.kill)
         if proc.stdout.readline().strip() != "ready":
-            proc.kill()
-            proc.wait()
-            proc.stdout.close()
             raise RuntimeError("the counting peer did not start")
         received = []
 
@@ -230,7 +231,7 @@ class NetworkPair:
             for line in proc.stdout:
                 received.append(bytes.fromhex(line.strip()))
         threading.Thread(target=pump, daemon=True).start()
-        return (lambda: list(received)), proc
+        return lambda: list(received)
 
     def close(self):
         for ns in self.ns:

@@ -110,7 +110,7 @@ class ChatTest(unittest.TestCase):
 
     def test_broadcast_address_stops_the_send_with_access_denied(self):
         program = self.start()
-        receiver = self.start_counting_peer()
+        receiver = self.net.start_counting_peer(CHAT_PORT, self.addCleanup)
         program.add_address(self.net.broadcast)
         program.add_address(self.net.addresses[1])
         program.focus_and_type("mesag", "to everyone")
@@ -127,7 +127,7 @@ class ChatTest(unittest.TestCase):
 
     def test_unresolvable_second_entry_stops_the_send_there(self):
         program = self.start()
-        receiver = self.start_counting_peer()
+        receiver = self.net.start_counting_peer(CHAT_PORT, self.addCleanup)
         program.add_address(self.net.addresses[1])
         program.add_address("no such host")
         program.add_address(self.net.addresses[1])
@@ -144,15 +144,6 @@ class ChatTest(unittest.TestCase):
         self.assertEqual(program.history(), "")              # no echo
         program.click("mesag")
         self.assertEqual(self.display.copy_selection("ctrl+a", "ctrl+c"), "three entries")
-
-    def start_counting_peer(self):
-        """A peer on the other side that records every datagram it receives."""
-        received, proc = self.net.start_counting_peer(CHAT_PORT)
-        # Cleanups run last first: kill, reap, close the pipe.
-        self.addCleanup(proc.stdout.close)
-        self.addCleanup(proc.wait)
-        self.addCleanup(proc.kill)
-        return received
 
     def test_second_copy_on_the_same_machine_fails_with_the_bind_message(self):
         first = self.start(0)

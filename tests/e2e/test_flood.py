@@ -86,15 +86,6 @@ class FloodTest(unittest.TestCase):
         for mark in ("runtime error", "Sanitizer", "QObject::", "terminate called"):
             self.assertNotIn(mark, errors)
 
-    def start_counting_peer(self):
-        """A peer on the other side that records every datagram it receives."""
-        received, proc = self.net.start_counting_peer(CHAT_PORT)
-        # Cleanups run last first: kill, reap, close the pipe.
-        self.addCleanup(proc.stdout.close)
-        self.addCleanup(proc.wait)
-        self.addCleanup(proc.kill)
-        return received
-
     def test_a_million_datagrams_leave_the_program_answering_and_it_exits_with_0(self):
         program = self.start()
         flood, report = self.start_flood()
@@ -106,7 +97,7 @@ class FloodTest(unittest.TestCase):
 
         # The user still adds an address, types a line and sends it: the peer
         # receives it and the history ends with its echo.
-        received = self.start_counting_peer()
+        received = self.net.start_counting_peer(CHAT_PORT, self.addCleanup)
         program.add_address(self.net.addresses[1])
         self.assert_alive(program)
         program.focus_and_type("nik", "after")
