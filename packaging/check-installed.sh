@@ -165,7 +165,42 @@ if [ -n "${KV_SCREENSHOT:-}" ]; then
 fi
 xdotool key --clearmodifiers alt+F4
 
-wait_for "the program to end after Alt+F4" test -s "$work/status"
+# The threads of the program, with what each waits in, for a report.
+thread_states() {
+  local task
+  for task in /proc/"$app"/task/*; do
+    [ -d "$task" ] || continue
+    printf '  %s %s state %s, waiting in %s\n' "${task##*/}" "$(cat "$task/comm" 2>/dev/null)" \
+      "$(sed 's/.*) //; s/ .*//' "$task/stat" 2>/dev/null)" "$(cat "$task/wchan" 2>/dev/null)"
+  done
+}
+active_window() {
+  xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*window id # //p'
+}
+# A key pressed while the window manager was still handing the focus over can
+# go elsewhere. Only then is it pressed again; a program that had the focus and
+# did not end fails.
+deadline=$((SECONDS + 10))
+while [ ! -s "$work/status" ] && ((SECONDS < deadline)); do sleep 0.1; done
+if [ ! -s "$work/status" ] && xdotool search --onlyvisible --name '^Kvelmar$' | grep -qx "$window"; then
+  active=$(active_window)
+  if [ $((active)) -ne "$window" ]; then
+    echo "check-installed: Alt+F4 went to window $active, not to Kvelmar ($window); pressing it again"
+    timeout 10 xdotool windowactivate --sync "$window" || true
+    xdotool key --clearmodifiers alt+F4
+  fi
+fi
+if ! (timeout_s=20 wait_for "the program to end after Alt+F4" test -s "$work/status"); then
+  {
+    echo "check-installed: the active window is $(active_window); Kvelmar's window is $window"
+    xdotool search --onlyvisible --name '^Kvelmar$' | grep -qx "$window" &&
+      echo "check-installed: the Kvelmar window is still shown" ||
+      echo "check-installed: the Kvelmar window is gone"
+    echo "check-installed: the program's threads:"
+    thread_states
+  } >&3
+  exit 1
+fi
 status=$(cat "$work/status")
 if [ "$status" -ne 0 ]; then
   fail "exit code $status after closing the window"
