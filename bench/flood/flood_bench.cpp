@@ -18,6 +18,7 @@
 //                                      durations (default 1: about 1.5 min)
 //        flood_bench rates [scale]     all but the history's memory
 //        flood_bench history [lines]   only the memory and time per line
+//        flood_bench latency [seconds] only the latency at 1,000/s
 //        flood_bench max [seconds] [rate]   one flood at rate (0: full speed)
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -362,6 +363,25 @@ std::string Fixed(double value, int decimals, const char* unit = "") {
   return text;
 }
 
+// Times datagrams sent at 1,000/s into a fresh window, for `seconds`.
+void RunLatency(double seconds) {
+  std::unique_ptr<Probe> probe = OpenWindow();
+  {
+    Sender sender(kChatPort, 1000, seconds, static_cast<std::size_t>(1000 * seconds) + 1000);
+    probe->Time(&sender);
+    Serve(*probe, sender);
+    probe->Time(nullptr);
+  }
+  Row("latency sendto -> in the history at 1,000/s, p50",
+      Fixed(Percentile(probe->to_history_us, 0.50) / 1000, 3, " ms"), "< 0.2 ms");
+  Row("latency sendto -> in the history at 1,000/s, p99",
+      Fixed(Percentile(probe->to_history_us, 0.99) / 1000, 3, " ms"), "< 2 ms");
+  Row("latency sendto -> first repaint after it, p50",
+      Fixed(Percentile(probe->to_screen_us, 0.50) / 1000, 3, " ms"), "(display rate)");
+  Row("latency sendto -> first repaint after it, p99",
+      Fixed(Percentile(probe->to_screen_us, 0.99) / 1000, 3, " ms"), "(display rate)");
+}
+
 int RunRates(double scale) {
   std::printf("flood of 64-byte datagrams on loopback into the chat window (offscreen)\n");
   const double bare = BareHandOver(2 * scale);
@@ -403,22 +423,7 @@ int RunRates(double scale) {
   Row("  gaps over 20 ms", Fixed(static_cast<double>(long_gaps), 0), "");
   Row("repaints of the history per second during 100,000/s", Fixed(paints, 0), "");
 
-  probe = OpenWindow();
-  {
-    const double seconds = 5 * scale;
-    Sender sender(kChatPort, 1000, seconds, static_cast<std::size_t>(1000 * seconds) + 1000);
-    probe->Time(&sender);
-    Serve(*probe, sender);
-    probe->Time(nullptr);
-  }
-  Row("latency sendto -> in the history at 1,000/s, p50",
-      Fixed(Percentile(probe->to_history_us, 0.50) / 1000, 3, " ms"), "< 0.2 ms");
-  Row("latency sendto -> in the history at 1,000/s, p99",
-      Fixed(Percentile(probe->to_history_us, 0.99) / 1000, 3, " ms"), "< 2 ms");
-  Row("latency sendto -> first repaint after it, p50",
-      Fixed(Percentile(probe->to_screen_us, 0.50) / 1000, 3, " ms"), "(display rate)");
-  Row("latency sendto -> first repaint after it, p99",
-      Fixed(Percentile(probe->to_screen_us, 0.99) / 1000, 3, " ms"), "(display rate)");
+  RunLatency(5 * scale);
   Application->ResetForTesting();
   return 0;
 }
@@ -515,6 +520,11 @@ int main(int argc, char** argv) {
           Flood(*probe, argc > 3 ? std::atoi(argv[3]) : 0, argc > 2 ? std::atof(argv[2]) : 5);
       std::printf("%.0f lines/s, loss %.2f %%, %ld paints\n", run.PerSecond(), run.LossPercent(),
                   probe->paints);
+      Application->ResetForTesting();
+      return 0;
+    }
+    if (mode == "latency") {
+      RunLatency(argc > 2 ? std::atof(argv[2]) : 5);
       Application->ResetForTesting();
       return 0;
     }
