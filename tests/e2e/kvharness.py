@@ -326,7 +326,35 @@ class Program:
         try:
             return self.proc.wait(timeout)
         except subprocess.TimeoutExpired:
-            raise TimeoutError("kvelmar did not end")
+            raise TimeoutError("kvelmar did not end\n" + self.report())
+
+    def report(self):
+        """What a program that does not end is doing: whether its window is
+        still shown and has the focus, and what each of its threads waits in
+        (with their stacks where gdb is installed)."""
+        lines = []
+        shown = self.window is not None and self.window in self.display.find_windows(
+            "^%s$" % self.name)
+        active = self.display.run(["xdotool", "getactivewindow"], check=False).stdout.strip()
+        lines.append("window %s: %s; the active window is %s" % (
+            self.window, "still shown" if shown else "gone", active or "none"))
+        task_dir = "/proc/%d/task" % self.proc.pid
+        for task in sorted(os.listdir(task_dir)) if os.path.isdir(task_dir) else []:
+            def read(name):
+                try:
+                    with open(os.path.join(task_dir, task, name)) as f:
+                        return f.read().strip()
+                except OSError:
+                    return "?"
+            state = read("stat").rpartition(")")[2].split()[:1]
+            lines.append("thread %s %s: state %s, waiting in %s" % (
+                task, read("comm"), state[0] if state else "?", read("wchan")))
+        if shutil.which("gdb"):
+            stacks = subprocess.run(
+                ["gdb", "-p", str(self.proc.pid), "-batch", "-ex", "thread apply all bt 30"],
+                capture_output=True, text=True, timeout=120)
+            lines.append(stacks.stdout[-20000:])
+        return "\n".join(lines)
 
     def kill(self):
         if self.proc.poll() is None:
