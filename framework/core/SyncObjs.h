@@ -6,7 +6,6 @@
 // at once, the way the main thread waits for a thread or for handed-over calls.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -51,6 +50,5 @@ class TEvent : public TObject {
   bool TakeLocked();
 
   const bool manual_reset_;
-  // Changed only under the events' mutex; read without it while spinning.
-  std::atomic<bool> set_;
+  bool set_;  // guarded by Mutex()
 };
