@@ -489,6 +489,12 @@ QLineEdit* LineEditOf(const TEdit* edit) {
 KvPlainTextEdit* TextEditOf(const TMemo* memo) {
   return static_cast<KvPlainTextEdit*>(memo->Widget());
 }
+// The memo's widget for a reader: the lines that wait are in its document.
+KvPlainTextEdit* FlushedTextEditOf(const TMemo* memo) {
+  KvPlainTextEdit* edit = TextEditOf(memo);
+  if (edit != nullptr) edit->Flush();
+  return edit;
+}
 QListWidget* ListWidgetOf(const TListBox* list) {
   return static_cast<QListWidget*>(list->Widget());
 }
@@ -640,9 +646,8 @@ void TEdit::FocusedByHandler() {
 // ---- TMemo ----
 
 int TMemoLines::Count() const {
-  KvPlainTextEdit* edit = TextEditOf(memo_);
+  KvPlainTextEdit* edit = FlushedTextEditOf(memo_);
   if (edit == nullptr) return 0;
-  edit->Flush();
   QTextDocument* document = edit->document();
   int count = document->blockCount();
   if (document->lastBlock().length() == 1) --count;  // the empty line after a final break
@@ -675,9 +680,8 @@ TMemo::TMemo(TComponent* owner) : TWinControl(owner, new KvPlainTextEdit) {
 }
 
 std::string TMemo::Text() const {
-  KvPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = FlushedTextEditOf(this);
   if (edit == nullptr) return std::string();
-  edit->Flush();
   std::string text;
   QTextDocument* document = edit->document();
   for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
@@ -740,9 +744,8 @@ void TMemo::SetWordWrap(bool value) {
 }
 
 int TMemo::SelStart() const {
-  KvPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = FlushedTextEditOf(this);
   if (edit == nullptr) return 0;
-  edit->Flush();
   QTextCursor cursor = edit->textCursor();
   // A line break is one position in the toolkit and two (CR LF) in the text.
   QTextBlock block = edit->document()->findBlock(cursor.selectionStart());
@@ -750,9 +753,8 @@ int TMemo::SelStart() const {
 }
 
 int TMemo::SelLength() const {
-  KvPlainTextEdit* edit = TextEditOf(this);
+  KvPlainTextEdit* edit = FlushedTextEditOf(this);
   if (edit == nullptr) return 0;
-  edit->Flush();
   QTextCursor cursor = edit->textCursor();
   QTextDocument* document = edit->document();
   int breaks = document->findBlock(cursor.selectionEnd()).blockNumber() -
