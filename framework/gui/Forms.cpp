@@ -122,7 +122,8 @@ class WakeTarget : public QObject {
   std::function<void()> on_quit_;
 };
 
-// A form's window. Closing it asks the form; Escape does nothing.
+// A form's window. Closing it, or Alt+F4 in it, asks the form; Escape does
+// nothing.
 class KvFormWidget : public QWidget {
  public:
   KvFormWidget() { setAttribute(Qt::WA_DeleteOnClose, false); }
@@ -135,9 +136,22 @@ class KvFormWidget : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
-    if (auto* form = dynamic_cast<TCustomForm*>(ControlOf(this))) {
-      RunGuarded(form, [form] { form->CloseForm(); });
+    Close();
+  }
+
+  // Alt+F4 closes the window as its close box does. The window manager
+  // normally takes the key before any window sees it; one that reaches the
+  // window all the same (no window manager, one without that binding, or one
+  // that missed the key while it was busy) must close it too, or the user's
+  // Alt+F4 is silently lost. A held key closes once.
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_F4 && !event->isAutoRepeat() &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
+      event->accept();
+      Close();
+      return;
     }
+    QWidget::keyPressEvent(event);
   }
 
   bool event(QEvent* event) override {
@@ -163,6 +177,13 @@ class KvFormWidget : public QWidget {
       return true;
     }
     return QWidget::event(event);
+  }
+
+ private:
+  void Close() {
+    if (auto* form = dynamic_cast<TCustomForm*>(ControlOf(this))) {
+      RunGuarded(form, [form] { form->CloseForm(); });
+    }
   }
 };
 

@@ -61,9 +61,10 @@ def executable():
 
 
 class Display:
-    """An Xvfb server with openbox, for the duration of a test."""
+    """An Xvfb server with openbox (or with no window manager at all), for the
+    duration of a test."""
 
-    def __init__(self, width=1280, height=1024):
+    def __init__(self, width=1280, height=1024, window_manager=True):
         self.number = self._free_number()
         self.name = ":%d" % self.number
         self.env = dict(os.environ, DISPLAY=self.name)
@@ -76,11 +77,13 @@ class Display:
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: self._xvfb.poll() is None and self.run(["xdpyinfo"], check=False).returncode == 0,
                  what="Xvfb on " + self.name)
-        self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
-            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False).stdout,
-            what="openbox")
+        self._wm = None
+        if window_manager:
+            self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False).stdout,
+                what="openbox")
         self.run(["setxkbmap", "-layout", "us,ru"], check=False)
 
     @staticmethod
@@ -168,7 +171,7 @@ class Display:
 
     def close(self):
         for proc in (self._wm, self._xvfb):
-            if proc.poll() is None:
+            if proc is not None and proc.poll() is None:
                 proc.terminate()
                 try:
                     proc.wait(5)

@@ -44,6 +44,18 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(program.wait_exit(), 0)
         self.assertEqual(program.proc.stdout.read(), b"")
 
+    def test_alt_f4_that_no_window_manager_takes_still_closes_the_window_with_code_0(self):
+        # A window manager normally takes Alt+F4 itself; where none does (or
+        # one misses it), the key reaches the window, which must close all the same.
+        bare = k.Display(window_manager=False)
+        self.addCleanup(bare.close)
+        program = k.Program(bare)
+        self.addCleanup(program.kill)
+        program.wait_window()
+        bare.xdotool("windowfocus", "--sync", program.window)
+        bare.key("alt+F4")
+        self.assertEqual(program.wait_exit(), 0)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -363,6 +363,22 @@ TEST(MessageLoop, ClosingTheMainWindowEndsTheLoop) {
   EXPECT_FALSE(Application->QuitRequested());
 }
 
+TEST(MessageLoop, AltF4InTheMainWindowEndsTheLoop) {
+  ButtonForm* main = nullptr;
+  Application->MakeForm(main);
+  int closes = 0;
+  main->SetOnClose([&](TObject*, TCloseAction&) { ++closes; });
+  QTimer::singleShot(0, [&] {
+    main->Button->SetFocus();
+    QTest::keyClick(main->Button->Widget(), Qt::Key_F4, Qt::AltModifier);
+    EXPECT_EQ(closes, 1);
+    if (closes == 0) main->CloseForm();  // no hang on failure
+  });
+  Application->RunMessageLoop();
+  EXPECT_TRUE(Application->QuitRequested());
+  Application->ResetForTesting();
+}
+
 TEST(MessageLoop, ReturnsAtOnceWithoutAMainWindow) {
   Application->ResetForTesting();
   Application->RunMessageLoop();

@@ -100,6 +100,37 @@ TEST_F(ModalTest, CloseBoxGivesTwo) {
   EXPECT_FALSE(dialog_->Visible());
 }
 
+// Alt+F4 that reaches the dialog (the window manager did not take it) closes
+// it as its close box does, from any of its controls, asking OnCloseQuery
+// first; Alt with another key, or F4 alone, closes nothing.
+TEST_F(ModalTest, AltF4InTheDialogClosesItAsItsCloseBoxDoes) {
+  int queries = 0;
+  dialog_->SetOnCloseQuery([&](TObject*, bool& can_close) { can_close = ++queries > 1; });
+  TModalResult result = RunDialog([&] {
+    dialog_->Edit->SetFocus();
+    QTest::keyClick(dialog_->Edit->Widget(), Qt::Key_F4);
+    QTest::keyClick(dialog_->Edit->Widget(), Qt::Key_F3, Qt::AltModifier);
+    QTest::keyClick(dialog_->Edit->Widget(), Qt::Key_F4, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(dialog_->ModalResult(), mrNone);
+    QTest::keyClick(dialog_->Edit->Widget(), Qt::Key_F4, Qt::AltModifier);  // refused
+    QTimer::singleShot(0, [&] {
+      EXPECT_EQ(queries, 1);
+      EXPECT_TRUE(dialog_->Visible());
+      dialog_->Ok->SetFocus();
+      QTest::keyClick(dialog_->Ok->Widget(), Qt::Key_F4, Qt::AltModifier);
+      EXPECT_EQ(dialog_->ModalResult(), mrCancel);
+      if (dialog_->ModalResult() == mrNone) {  // no hang on failure
+        dialog_->SetOnCloseQuery(nullptr);
+        dialog_->Cancel->Click();
+      }
+    });
+  });
+  EXPECT_EQ(queries, 2);
+  EXPECT_EQ(result, mrCancel);
+  EXPECT_FALSE(dialog_->Visible());
+  EXPECT_FALSE(Application->QuitRequested());
+}
+
 TEST_F(ModalTest, ButtonWithoutModalResultDoesNotEndTheLoop) {
   int neutral_clicks = 0;
   dialog_->Neutral->SetOnClick([&](TObject*) { ++neutral_clicks; });
