@@ -6,6 +6,7 @@
 // at once, the way the main thread waits for a thread or for handed-over calls.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -50,5 +51,6 @@ class TEvent : public TObject {
   bool TakeLocked();
 
   const bool manual_reset_;
-  bool set_;  // guarded by Mutex()
+  // Changed only under the events' mutex; read without it while spinning.
+  std::atomic<bool> set_;
 };

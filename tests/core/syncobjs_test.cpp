@@ -1,6 +1,7 @@
-// Events: who wakes, what stays set, and waits that end by time. Every case
-// is run with the event set at once, within microseconds of the wait, and
-// after the waiter has gone to sleep.
+// Events: who wakes, what stays set, and waits that end by time. A waiter
+// first watches the flags for a moment and then sleeps, so every case is run
+// with the event set at once, while the waiter still watches, and after it
+// has gone to sleep.
 #include <gtest/gtest.h>
 
 #include <atomic>
