@@ -23,6 +23,20 @@ bool DeliveringHere(const TIdUDPListenerThread* listener) {
   return false;
 }
 
+// Datagrams that arrive while the main thread is busy (a paint, a large
+// insertion into the history) wait in the socket's buffer, and what does not
+// fit is lost. The system's default holds some 250 short datagrams, 25 ms of a
+// peer sending 10,000 a second. The system caps the request at its own limit
+// (net.core.rmem_max) and doubles it; a refusal leaves the default, with which
+// the server works as well, only losing more in a burst.
+constexpr std::int32_t kReceiveBufferBytes = 1024 * 1024;
+
+void AskForLargeReceiveBuffer(TIdSocketHandle* binding) {
+  const std::int32_t bytes = kReceiveBufferBytes;
+  SharedStack->SockSetOption(binding->SystemSocket(), SOL_SOCKET_WS, SO_RCVBUF_WS, &bytes,
+                             sizeof bytes);
+}
+
 }  // namespace
 
 // ---- TIdUDPListenerThread ----
@@ -137,6 +151,7 @@ TIdSocketHandle* TIdUDPServer::EnsureBinding() {
   for (int i = 0; i < bindings_->Count(); ++i) {
     TIdSocketHandle* binding = bindings_->Items(i);
     binding->OpenSocket(SOCK_DGRAM_WS, 0);
+    AskForLargeReceiveBuffer(binding);
     binding->BindLocal();
   }
   // Made before ActiveBinding is set, so that a listener that cannot be made

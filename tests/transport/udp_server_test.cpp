@@ -436,6 +436,19 @@ TEST_F(UdpServerTest, BroadcastOptionIsSetOnEveryBindingButNotWhilePending) {
   }
 }
 
+TEST_F(UdpServerTest, BurstWhileTheMainThreadIsBusyWaitsInTheSocketAndArrivesWhole) {
+  // More short datagrams than the system's default buffer holds (about 250).
+  constexpr int kBurst = 400;
+  TIdSocketHandle* binding = AddLoopbackBinding();
+  Record();
+  server_->SetActive(true);
+  sender_.SendTo(binding->Port(), "0");
+  ASSERT_TRUE(WaitWithoutServing([] { return PendingCallCount() == 1; }));
+  for (int i = 1; i < kBurst; ++i) sender_.SendTo(binding->Port(), std::to_string(i));
+  ASSERT_TRUE(ServeUntil([&] { return EventCount() == kBurst; })) << EventCount() << " arrived";
+  for (int i = 0; i < kBurst; ++i) EXPECT_EQ(events_[i].bytes, std::to_string(i));
+}
+
 TEST_F(UdpServerTest, SixtyFourBindingsStillReceive) {
   for (int i = 0; i < 64; ++i) AddLoopbackBinding();
   Record();
