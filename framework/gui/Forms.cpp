@@ -70,8 +70,9 @@ class KvQApplication : public QApplication {
 // thread serves the calls straight from the queue instead of going round the
 // whole event loop, with a posted event, an eventfd and two polls, for every
 // one; after this long it lets the loop turn (paint, input, timers) and comes
-// back.
-constexpr auto kServeBudget = std::chrono::milliseconds(5);
+// back. Measured under a flood of 100,000 datagrams a second, 2 ms serves as
+// many lines as 5 ms and leaves a third of the long gaps between two turns.
+constexpr auto kServeBudget = std::chrono::milliseconds(2);
 // How long to wait for a following call before giving the loop back.
 constexpr auto kFollowingCallWait = std::chrono::milliseconds(2);
 
