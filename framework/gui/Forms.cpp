@@ -103,9 +103,24 @@ class WakeTarget : public QObject {
   // Set while a wake-up event is on its way: one is enough to have every
   // queued call run, so PostWakeUp posts no other until it has been handled.
   std::atomic<bool> wake_posted{false};
+  // The wake-up event on its way. A worker builds it, so the main thread
+  // knows it by its address, published here with release order, rather than
+  // by reading its type: the only ordering between the worker's construction
+  // and that read would be the lock of Qt's post queue, which the thread
+  // sanitizer cannot see into. Only one wake-up exists at a time and it stays
+  // alive until delivered, so no other event can have its address meanwhile.
+  std::atomic<QEvent*> wake_event{nullptr};
+
+  // REQUIRES: wake_posted was false and this caller set it.
+  void PostWake() {
+    auto* event = new QEvent(kWakeEvent);
+    wake_event.store(event, std::memory_order_release);
+    QCoreApplication::postEvent(this, event);
+  }
 
   bool event(QEvent* event) override {
-    if (event->type() == kWakeEvent) {
+    if (event == wake_event.load(std::memory_order_acquire)) {
+      wake_event.store(nullptr, std::memory_order_relaxed);
       // Cleared before the queue is taken: a call queued from here on finds
       // the flag clear and posts the next wake-up itself.
       wake_posted.store(false);
@@ -765,7 +780,7 @@ void TApplication::Quit() {
 
 void TApplication::PostWakeUp(TThread* /*sender*/) {
   if (impl_->wake->wake_posted.exchange(true)) return;
-  QCoreApplication::postEvent(impl_->wake.get(), new QEvent(kWakeEvent));
+  impl_->wake->PostWake();
 }
 
 void TApplication::ReportError(TObject* /*sender*/, std::exception_ptr error) {
