@@ -52,7 +52,11 @@ class KvQApplication : public QApplication {
   bool notify(QObject* receiver, QEvent* event) override {
     delivered.fetch_add(1, std::memory_order_relaxed);
     try {
-      return QApplication::notify(receiver, event);
+      const bool result = QApplication::notify(receiver, event);
+      if (event->type() == QEvent::KeyPress) {
+        CloseOnAltF4(receiver, static_cast<QKeyEvent*>(event));
+      }
+      return result;
     } catch (...) {
       TObject* sender = ControlOf(receiver);
       if (Application != nullptr) {
@@ -61,6 +65,25 @@ class KvQApplication : public QApplication {
       }
       return true;
     }
+  }
+
+ private:
+  // Alt+F4 closes the window it is pressed in as its close box does: a form
+  // asks CloseForm, a dialog is cancelled, a message box ends with its escape
+  // button. The window manager normally takes the key before any window sees
+  // it; one that reaches a window all the same (no window manager, one
+  // without that binding, or one that missed the key while it was busy) must
+  // close it too, or the user's Alt+F4 is silently lost. A control that takes
+  // the key keeps it; a held key closes once.
+  static void CloseOnAltF4(QObject* receiver, QKeyEvent* key) {
+    if (key->isAccepted() || key->key() != Qt::Key_F4 || key->isAutoRepeat() ||
+        (key->modifiers() & ~Qt::KeypadModifier) != Qt::AltModifier) {
+      return;
+    }
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (widget == nullptr) return;  // the window's own delivery, before the widgets'
+    key->accept();
+    widget->window()->close();
   }
 };
 
@@ -138,8 +161,7 @@ class WakeTarget : public QObject {
   std::function<void()> on_quit_;
 };
 
-// A form's window. Closing it, or Alt+F4 in it, asks the form; Escape does
-// nothing.
+// A form's window. Closing it asks the form; Escape does nothing.
 class KvFormWidget : public QWidget {
  public:
   KvFormWidget() { setAttribute(Qt::WA_DeleteOnClose, false); }
@@ -152,22 +174,9 @@ class KvFormWidget : public QWidget {
  protected:
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
-    Close();
-  }
-
-  // Alt+F4 closes the window as its close box does. The window manager
-  // normally takes the key before any window sees it; one that reaches the
-  // window all the same (no window manager, one without that binding, or one
-  // that missed the key while it was busy) must close it too, or the user's
-  // Alt+F4 is silently lost. A held key closes once.
-  void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_F4 && !event->isAutoRepeat() &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
-      event->accept();
-      Close();
-      return;
+    if (auto* form = dynamic_cast<TCustomForm*>(ControlOf(this))) {
+      RunGuarded(form, [form] { form->CloseForm(); });
     }
-    QWidget::keyPressEvent(event);
   }
 
   bool event(QEvent* event) override {
@@ -193,13 +202,6 @@ class KvFormWidget : public QWidget {
       return true;
     }
     return QWidget::event(event);
-  }
-
- private:
-  void Close() {
-    if (auto* form = dynamic_cast<TCustomForm*>(ControlOf(this))) {
-      RunGuarded(form, [form] { form->CloseForm(); });
-    }
   }
 };
 

@@ -182,6 +182,18 @@ TEST_F(ApplicationTest, ShowAppMessageBoxReturnsTheButtonPressed) {
   EXPECT_EQ(Application->ShowAppMessageBox("Go on?", "Question", MB_YESNO | MB_ICONQUESTION), IDNO);
 }
 
+TEST_F(ApplicationTest, AltF4InAMessageBoxEndsItAsItsCloseBoxDoes) {
+  ModalWatcher closer([](QWidget* widget) {
+    auto* box = qobject_cast<QMessageBox*>(widget);
+    if (box == nullptr) return;
+    QTest::keyClick(box->focusWidget() != nullptr ? box->focusWidget() : box, Qt::Key_F4,
+                    Qt::AltModifier);
+    // Still open: end it with the answer the test does not expect, so that it fails.
+    QTimer::singleShot(0, box, [box] { box->button(QMessageBox::Ok)->click(); });
+  });
+  EXPECT_EQ(Application->ShowAppMessageBox("Go on?", "Question", MB_OKCANCEL), IDCANCEL);
+}
+
 TEST_F(ApplicationTest, CtrlCInAMessageBoxCopiesCaptionTextAndButtons) {
   QString copied;
   ModalWatcher copier([&](QWidget* widget) {

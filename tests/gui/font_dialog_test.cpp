@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QTest>
 
 #include "framework/gui/Dialogs.h"
 #include "framework/gui/Forms.h"
@@ -69,6 +70,19 @@ TEST_F(FontDialogTest, StartsFromItsOwnFontAndCancelChangesNothing) {
   EXPECT_EQ(driver.style, 0);
   EXPECT_EQ(dialog_.Font()->Name(), "Tahoma");
   EXPECT_EQ(dialog_.Font()->Height(), 11);
+}
+
+TEST_F(FontDialogTest, AltF4CancelsItAsItsCloseBoxDoes) {
+  FontDialogDriver driver(
+      [](QDialog* dialog) {
+        auto* face = Part<QComboBox>(dialog, "fontFace");
+        face->setCurrentText("Arial");
+        face->setFocus();
+        QTest::keyClick(face, Qt::Key_F4, Qt::AltModifier);
+      },
+      /*confirm=*/true);  // reached only if Alt+F4 left the dialog open
+  EXPECT_FALSE(dialog_.Execute());
+  EXPECT_EQ(dialog_.Font()->Name(), "Tahoma");
 }
 
 TEST_F(FontDialogTest, ConfirmedChoiceSetsFaceHeightStyleAndCharsetOfTheNewFace) {
