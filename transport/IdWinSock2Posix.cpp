@@ -372,6 +372,8 @@ int LocalOrPeerName(bool peer, TSocket s, TSockAddrIn* address, int* length) {
   int rc =
       peer ? ::getpeername(s, record, &record_length) : ::getsockname(s, record, &record_length);
   if (rc != 0) return FailErrno();
+  // Linux reports 0.0.0.0:0 for a socket that is not bound; Windows fails.
+  if (!peer && address->sin_port == 0) return Fail(WSAEINVAL);
   *length = static_cast<int>(std::min<socklen_t>(record_length, sizeof(TSockAddrIn)));
   return 0;
 }

@@ -1,6 +1,4 @@
-#include "transport/loopback.h"
-
-#include <arpa/inet.h>
+#include "support/udp_peer.h"
 
 #include <vector>
 
@@ -12,7 +10,7 @@ void StartLibrary() {
 }
 
 std::uint32_t Ip(const char* text) {
-  return ::inet_addr(text);
+  return ws2::inet_addr(text);
 }
 
 TSockAddrIn Address(const char* ip, int port) {
