@@ -32,6 +32,10 @@ run_tests() {
     wineboot --init >/dev/null 2>&1
   fi
   wineserver --persistent=60
+  # The first Wine program of a session starts Wine's background services,
+  # which would inherit the output pipe of whichever test came first and keep
+  # ctest waiting for them; start them here, detached from any pipe.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   local status=0
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
   wineserver --kill || true
