@@ -475,6 +475,11 @@ int sendto(TSocket s, const void* buffer, int length, int flags, const TSockAddr
   if (!NativeFlags(flags, &native_flags)) return SOCKET_ERROR;
   if (length < 0 || (buffer == nullptr && length > 0)) return Fail(WSAEFAULT);
   if (to != nullptr && to_length < static_cast<int>(sizeof(TSockAddrIn))) return Fail(WSAEFAULT);
+  // Windows refuses a destination of port 0 or of the any-address; Linux
+  // would fail the first with EINVAL and deliver the second to this machine.
+  if (to != nullptr && (to->sin_port == 0 || to->sin_addr.s_addr == htonl(INADDR_ANY))) {
+    return Fail(WSAEADDRNOTAVAIL);
+  }
   // No SIGPIPE: a send on a broken connection fails with an error code, as on
   // Windows, instead of ending the program.
   native_flags |= MSG_NOSIGNAL;

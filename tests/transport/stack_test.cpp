@@ -11,6 +11,7 @@
 
 #include "framework/core/SysUtils.h"
 #include "support/udp_peer.h"
+#include "support/wine.h"
 #include "transport/IdException.h"
 #include "transport/IdStack.h"
 #include "transport/IdStackWindows.h"
@@ -306,6 +307,21 @@ TEST_F(SocketCallTest, SendToKeepsOnlyTheLowSixteenBitsOfThePort) {
   TSocket s = stack_->NewSocket(SOCK_DGRAM_WS, 0);
   EXPECT_EQ(stack_->SockSendTo(s, "wrapped", 7, 0, "127.0.0.1", 70000), 7);
   EXPECT_EQ(receiver.Receive(), "wrapped");
+  stack_->SockClose(s);
+}
+
+TEST_F(SocketCallTest, SendToPortZeroOrToAnyAddressFailsWith10049) {
+  if (UnderWine()) GTEST_SKIP() << "Wine answers 10022 for port 0 and sends to 0.0.0.0";
+  TSocket s = stack_->NewSocket(SOCK_DGRAM_WS, 0);
+  const struct {
+    const char* ip;
+    int port;
+  } cases[] = {{"127.0.0.1", 65536}, {"127.0.0.1", 0}, {"0.0.0.0", 9}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(stack_->SockSendTo(s, "x", 1, 0, c.ip, c.port), SOCKET_ERROR)
+        << c.ip << ":" << c.port;
+    EXPECT_EQ(stack_->LastSocketError(), WSAEADDRNOTAVAIL) << c.ip << ":" << c.port;
+  }
   stack_->SockClose(s);
 }
 
