@@ -1,8 +1,8 @@
 // The sockets platform layer: the Windows Sockets 2 entry points that the stack
 // uses, one interface over two implementations picked by the build:
-// IdWinSock2Windows.cpp calls the real WS2_32.DLL, loaded at start-up and each
-// entry looked up on its first call; IdWinSock2Posix.cpp imitates it over the
-// BSD sockets of Linux.
+// IdWinSock2Windows.cpp calls the real WS2_32.DLL, loaded by the first
+// WSAStartup, each entry looked up on its first call; IdWinSock2Posix.cpp
+// imitates it over the BSD sockets of Linux.
 //
 // This is the only unit that calls the operating system's socket functions.
 // Every entry keeps the Windows contract the transport was written against:
@@ -119,8 +119,9 @@ int recvfrom(TSocket s, void* buffer, int length, int flags, TSockAddrIn* from, 
 int select(int nfds, TFdSet* read_set, TFdSet* write_set, TFdSet* error_set,
            const TTimeVal* timeout);
 
-// Name look-ups, in place of the non-reentrant hostent/servent calls. Each
-// returns 0, or SOCKET_ERROR with the reason in WSAGetLastError.
+// Name look-ups, with the answers copied out of the hostent/servent records
+// (Linux looks up with the reentrant calls instead). Each returns 0, or
+// SOCKET_ERROR with the reason in WSAGetLastError.
 //
 // The IPv4 addresses of a host name, in the resolver's order. An empty name
 // means this machine, as on Windows.
