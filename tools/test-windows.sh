@@ -17,7 +17,7 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmak
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$dir" -j "$jobs"
 
-export WINEPREFIX=$PWD/$dir/wine-prefix
+export WINEPREFIX=$(cd "$dir" && pwd)/wine-prefix
 export WINEDEBUG=-all
 # No window system, no Mono or Gecko installer prompts.
 unset DISPLAY WAYLAND_DISPLAY
