@@ -46,3 +46,6 @@ DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall ./build/
   >/dev/null
 bash packaging/check-installed.sh /usr
 QT_SCALE_FACTOR=2 bash packaging/check-installed.sh /usr
+
+echo "==== windows: cross-built core and transport with their tests, under Wine"
+bash tools/test-windows.sh build-win

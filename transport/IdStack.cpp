@@ -3,9 +3,7 @@
 #include <cstring>
 
 #include "framework/core/SysUtils.h"
-#include "transport/IdStackWindows.h"
 
-TIdStackClass ConfiguredStackClass = &NewStackWindows;
 TIdStack* SharedStack = nullptr;
 
 namespace {

@@ -165,8 +165,8 @@ class TIdStack : public TObject {
   std::atomic<std::int32_t> recent_error_{0};
 };
 
-// The class that NewStack instantiates, as a factory. TIdStackWindows's at
-// program start.
+// The class that NewStack instantiates, as a factory. At program start the
+// platform's stack class, TIdStackWindows (IdStackWindows.cpp names it).
 using TIdStackClass = std::unique_ptr<TIdStack> (*)();
 extern TIdStackClass ConfiguredStackClass;
 

@@ -1,7 +1,5 @@
 #include "transport/IdStackWindows.h"
 
-#include <arpa/inet.h>
-
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -42,6 +40,8 @@ __attribute__((destructor(201))) void CleanUpAtProgramEnd() {
 std::unique_ptr<TIdStack> NewStackWindows() {
   return std::make_unique<TIdStackWindows>();
 }
+
+TIdStackClass ConfiguredStackClass = &NewStackWindows;
 
 TIdStackWindows::TIdStackWindows() {
   std::lock_guard<std::mutex> lock(g_start_mutex);
@@ -90,7 +90,7 @@ TSocket TIdStackWindows::SockAccept(TSocket socket, std::string* peer_ip, int* p
 TSockAddrIn TIdStackWindows::MakeAddress(int family, const std::string& ip, int port,
                                          bool allow_any) {
   TSockAddrIn record{};
-  record.sin_family = static_cast<sa_family_t>(family);
+  record.sin_family = static_cast<decltype(record.sin_family)>(family);
   if (ip.empty() && allow_any) {
     record.sin_addr.s_addr = htonl(INADDR_ANY);
   } else {
@@ -206,7 +206,8 @@ int TIdStackWindows::SockSelect(TIdSocketList* read_list, TIdSocketList* write_l
     for (TSocket handle : *lists[k]) {
       // A handle that is already in the set is not added again.
       bool present = false;
-      for (std::uint32_t i = 0; i < sets[k].fd_count; ++i) present |= sets[k].fd_array[i] == handle;
+      for (std::uint32_t i = 0; i < sets[k].fd_count; ++i)
+        present |= static_cast<TSocket>(sets[k].fd_array[i]) == handle;
       if (!present) sets[k].fd_array[sets[k].fd_count++] = handle;
     }
   }
@@ -223,7 +224,8 @@ int TIdStackWindows::SockSelect(TIdSocketList* read_list, TIdSocketList* write_l
     if (lists[k] == nullptr) continue;
     lists[k]->clear();
     if (result == SOCKET_ERROR) continue;
-    for (std::uint32_t i = 0; i < sets[k].fd_count; ++i) lists[k]->push_back(sets[k].fd_array[i]);
+    for (std::uint32_t i = 0; i < sets[k].fd_count; ++i)
+      lists[k]->push_back(static_cast<TSocket>(sets[k].fd_array[i]));
   }
   return result;
 }

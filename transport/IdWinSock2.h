@@ -1,92 +1,44 @@
 // The sockets platform layer: the Windows Sockets 2 entry points that the stack
-// uses, built on the BSD sockets of Linux.
+// uses, one interface over two implementations picked by the build:
+// IdWinSock2Windows.cpp calls the real WS2_32.DLL, loaded by the first
+// WSAStartup, each entry looked up on its first call; IdWinSock2Posix.cpp
+// imitates it over the BSD sockets of Linux.
 //
 // This is the only unit that calls the operating system's socket functions.
 // Every entry keeps the Windows contract the transport was written against:
 // results are returned unchanged (-1 on failure, or INVALID_SOCKET), the error
-// of a failed call is a Windows Sockets number (errno -> 100xx, an unknown host
-// -> 11001) kept per thread for WSAGetLastError, and option levels, option
-// names and flags are given in their Windows numbering.
+// of a failed call is a Windows Sockets number kept per thread for
+// WSAGetLastError (on Linux: errno -> 100xx, an unknown host -> 11001), and
+// option levels, option names and flags are given in their Windows numbering.
 //
-// Life of the library: nothing needs loading on Linux, but the states stay as
-// they are on Windows. Until WSAStartup has been called once in the process the
-// library counts as not loaded and every entry raises EIdWS2StubError ("Error on
-// call Winsock2 library function <name>", code 10093). After WSAStartup the
-// entries work; after as many WSACleanup calls as start-ups they fail with
-// 10093 (WSANOTINITIALISED). At program end, after every static object of the
+// Life of the library: until WSAStartup has been called in the process the
+// library is not loaded and every entry raises EIdWS2StubError ("Error on call
+// Winsock2 library function <name>", code 10093). After WSAStartup the entries
+// work; after as many WSACleanup calls as start-ups they fail with 10093
+// (WSANOTINITIALISED). At program end, after every static object of the
 // program is gone, the library is unloaded once.
 //
 // Thread-safety: every entry may be called from any thread. The last error is
 // per thread. Start-up, clean-up and unloading use atomics only.
 #pragma once
 
-#include <netinet/in.h>
+// The platform's own types and error numbers: TSocket, INVALID_SOCKET,
+// SOCKET_ERROR, TSockAddrIn, in_addr, TWSAData, TFdSet, TTimeVal and the
+// WSAE... numbers.
+#if defined(_WIN32)
+#include "transport/IdWinSock2Windows.h"
+#else
+#include "transport/IdWinSock2Posix.h"
+#endif
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// A socket handle: a 32-bit value, -1 for none.
-using TSocket = std::int32_t;
-
-constexpr TSocket INVALID_SOCKET = -1;
-constexpr int SOCKET_ERROR = -1;
-
-// The IPv4 address record: 16 bytes, family, port and address in network
-// order, the same layout on both platforms.
-using TSockAddrIn = sockaddr_in;
 static_assert(sizeof(TSockAddrIn) == 16);
 
-// Windows Sockets error numbers.
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
-constexpr int WSAEACCES = 10013;
-constexpr int WSAEFAULT = 10014;
-constexpr int WSAEINVAL = 10022;
-constexpr int WSAEMFILE = 10024;
-constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEINPROGRESS = 10036;
-constexpr int WSAEALREADY = 10037;
-constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAEDESTADDRREQ = 10039;
-constexpr int WSAEMSGSIZE = 10040;
-constexpr int WSAEPROTOTYPE = 10041;
-constexpr int WSAENOPROTOOPT = 10042;
-constexpr int WSAEPROTONOSUPPORT = 10043;
-constexpr int WSAESOCKTNOSUPPORT = 10044;
-constexpr int WSAEOPNOTSUPP = 10045;
-constexpr int WSAEPFNOSUPPORT = 10046;
-constexpr int WSAEAFNOSUPPORT = 10047;
-constexpr int WSAEADDRINUSE = 10048;
-constexpr int WSAEADDRNOTAVAIL = 10049;
-constexpr int WSAENETDOWN = 10050;
-constexpr int WSAENETUNREACH = 10051;
-constexpr int WSAENETRESET = 10052;
-constexpr int WSAECONNABORTED = 10053;
-constexpr int WSAECONNRESET = 10054;
-constexpr int WSAENOBUFS = 10055;
-constexpr int WSAEISCONN = 10056;
-constexpr int WSAENOTCONN = 10057;
-constexpr int WSAESHUTDOWN = 10058;
-constexpr int WSAETOOMANYREFS = 10059;
-constexpr int WSAETIMEDOUT = 10060;
-constexpr int WSAECONNREFUSED = 10061;
-constexpr int WSAELOOP = 10062;
-constexpr int WSAENAMETOOLONG = 10063;
-constexpr int WSAEHOSTDOWN = 10064;
-constexpr int WSAEHOSTUNREACH = 10065;
-constexpr int WSAENOTEMPTY = 10066;
-constexpr int WSAEUSERS = 10068;
-constexpr int WSAEDQUOT = 10069;
-constexpr int WSAESTALE = 10070;
-constexpr int WSAEREMOTE = 10071;
-constexpr int WSAVERNOTSUPPORTED = 10092;
-constexpr int WSANOTINITIALISED = 10093;
-constexpr int WSASYSCALLFAILURE = 10107;
-constexpr int WSAHOST_NOT_FOUND = 11001;
-constexpr int WSATRY_AGAIN = 11002;
-constexpr int WSANO_RECOVERY = 11003;
-constexpr int WSANO_DATA = 11004;
+// The capacity of a descriptor set of the readiness wait.
+constexpr int FD_SETSIZE_WS = 64;
 
 // Windows numbering of families, socket types, option levels and names, flags.
 constexpr int AF_INET_WS = 2;
@@ -118,39 +70,14 @@ constexpr int MSG_OOB_WS = 0x1;
 constexpr int MSG_PEEK_WS = 0x2;
 constexpr int MSG_DONTROUTE_WS = 0x4;
 constexpr int MSG_WAITALL_WS = 0x8;
-constexpr int SD_RECEIVE = 0;
-constexpr int SD_SEND = 1;
-constexpr int SD_BOTH = 2;
-
-// The start-up data record. Filled by WSAStartup; nothing reads it.
-struct TWSAData {
-  std::uint16_t wVersion = 0;
-  std::uint16_t wHighVersion = 0;
-  std::string szDescription;
-  std::string szSystemStatus;
-};
-
-// A descriptor set of the readiness wait: at most 64 handles, in order.
-constexpr int FD_SETSIZE_WS = 64;
-struct TFdSet {
-  std::uint32_t fd_count = 0;
-  TSocket fd_array[FD_SETSIZE_WS];
-};
-
-// The time limit of the readiness wait.
-struct TTimeVal {
-  std::int32_t tv_sec = 0;
-  std::int32_t tv_usec = 0;
-};
 
 // The platform's text for a system error code: the text of a Windows Sockets
-// number, or of an errno value below 10000. No trailing full stop.
+// number, or of a system error number below 10000. No trailing full stop.
 std::string WinSockSystemErrorText(std::uint32_t code);
 
-// The Windows Sockets number that reports an errno value: its 100xx
-// counterpart (EBADF, a handle that is no socket, as 10038), or
-// WSASYSCALLFAILURE for an errno that Windows has no number for.
-int WinSockErrorFromErrno(int errno_value);
+// Windows' documented text for the library's own numbers, which no other
+// system error reports (10092, 10093, 10107); empty for any other code.
+std::string WinSockDocumentedText(std::uint32_t code);
 
 // True once WSAStartup has run in this process and until the program ends.
 bool WinSockLoaded();
@@ -192,8 +119,9 @@ int recvfrom(TSocket s, void* buffer, int length, int flags, TSockAddrIn* from, 
 int select(int nfds, TFdSet* read_set, TFdSet* write_set, TFdSet* error_set,
            const TTimeVal* timeout);
 
-// Name look-ups, in place of the non-reentrant hostent/servent calls. Each
-// returns 0, or SOCKET_ERROR with the reason in WSAGetLastError.
+// Name look-ups, with the answers copied out of the hostent/servent records
+// (Linux looks up with the reentrant calls instead). Each returns 0, or
+// SOCKET_ERROR with the reason in WSAGetLastError.
 //
 // The IPv4 addresses of a host name, in the resolver's order. An empty name
 // means this machine, as on Windows.
@@ -211,8 +139,9 @@ std::uint32_t inet_addr(const std::string& text);
 // Wake events: a manual-reset event that the readiness wait can watch like a
 // socket. It is a descriptor, given to select in a read set, and reads as
 // ready while it is set; so a thread blocked in select can be woken without
-// touching the sockets it waits on. Linux only: Windows' event objects cannot
-// be waited on by select. Each returns SOCKET_ERROR (INVALID_SOCKET for the
+// touching the sockets it waits on (an eventfd on Linux; on Windows, whose
+// event objects select cannot watch, a loopback datagram socket that sends
+// itself a byte). Each returns SOCKET_ERROR (INVALID_SOCKET for the
 // creation) with the reason in WSAGetLastError.
 TSocket CreateWakeEvent();
 // Setting a set event, or resetting a reset one, does nothing more.

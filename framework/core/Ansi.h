@@ -2,8 +2,9 @@
 // any byte allowed). These conversions are for the edges: literals written in
 // UTF-8 source files, and the controls' UTF-16 text in framework/gui.
 //
-// The tables are built once from iconv's CP1251 converter; the conversions are
-// then pure table look-ups and safe on any thread.
+// The conversion to and from UTF-16 is the platform's (AnsiPosix.cpp: tables
+// built once from iconv's CP1251 converter; AnsiWindows.cpp: the system's code
+// page 1251). Every conversion is safe on any thread.
 #pragma once
 
 #include <string>

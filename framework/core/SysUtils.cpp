@@ -1,7 +1,5 @@
 #include "framework/core/SysUtils.h"
 
-#include <dlfcn.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -11,21 +9,6 @@
 // Not inlined, so that the return address is the code that makes the exception.
 __attribute__((noinline)) Exception::Exception(std::string message)
     : message_(std::move(message)), raise_address_(__builtin_return_address(0)) {}
-
-std::string Exception::ModuleName() const {
-  Dl_info info{};
-  if (dladdr(raise_address_, &info) == 0 || info.dli_fname == nullptr) return std::string();
-  std::string path = info.dli_fname;
-  std::size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::uintptr_t Exception::RelativeAddress() const {
-  Dl_info info{};
-  if (dladdr(raise_address_, &info) == 0) return reinterpret_cast<std::uintptr_t>(raise_address_);
-  return reinterpret_cast<std::uintptr_t>(raise_address_) -
-         reinterpret_cast<std::uintptr_t>(info.dli_fbase);
-}
 
 EOSError::EOSError(int code)
     : Exception(code == 0 ? std::string("A call to an OS function failed")
@@ -48,17 +31,6 @@ std::string Format(const char* format, ...) {
   }
   va_end(args);
   return result;
-}
-
-std::string SystemErrorText(int code) {
-  char buffer[256];
-  // GNU strerror_r returns the text, which may or may not live in the buffer.
-  std::string text = strerror_r(code, buffer, sizeof buffer);
-  while (!text.empty() &&
-         (static_cast<unsigned char>(text.back()) <= 32 || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text;
 }
 
 bool TryReadInteger(std::string_view text, std::int64_t& value) {
@@ -96,11 +68,13 @@ bool TryReadInteger(std::string_view text, std::int64_t& value) {
     } else {
       return false;
     }
-    if (magnitude > (limit - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
+    if (magnitude >
+        (limit - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
       return false;
     }
     magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
   }
-  value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+  value =
+      negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
   return true;
 }

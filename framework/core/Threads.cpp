@@ -1,9 +1,5 @@
 #include "framework/core/Threads.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <deque>
 #include <system_error>
 
@@ -30,14 +26,9 @@ TWakeHook g_wake_hook;
 
 }  // namespace
 
-// Asked of the kernel once per thread: every hand-over asks twice, and a system
-// call is dear next to the rest of it.
-std::uint32_t CurrentThreadID() {
-  thread_local const std::uint32_t id = static_cast<std::uint32_t>(::syscall(SYS_gettid));
-  return id;
+std::uint32_t MainThreadID() {
+  return g_main_thread_id;
 }
-
-std::uint32_t MainThreadID() { return g_main_thread_id; }
 
 TCriticalSection& SyncLock() {
   static TCriticalSection lock;
@@ -139,7 +130,9 @@ void TThread::NotifyFinished() {
   if (on_finished_) RunOnMainThread([this] { on_finished_(this); });
 }
 
-void TThread::ThreadBody() { throw EAbstractError(); }
+void TThread::ThreadBody() {
+  throw EAbstractError();
+}
 
 void TThread::Pause() {
   paused_.store(true);
@@ -162,7 +155,7 @@ void TThread::Unpause() {
 }
 
 std::int32_t TThread::WaitUntilDone() {
-  if (CurrentThreadID() == thread_id_.load()) ThrowThreadError(EDEADLK);
+  if (CurrentThreadID() == thread_id_.load()) ThrowThreadError(kDeadlockErrorCode);
   if (CurrentThreadID() == g_main_thread_id) {
     // Keep serving handed-over calls, so that a thread blocked in
     // RunOnMainThread can finish.

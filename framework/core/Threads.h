@@ -19,8 +19,8 @@
 #include <exception>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include "framework/core/SyncObjs.h"
 #include "framework/core/SysUtils.h"
@@ -130,7 +130,7 @@ class TThread : public TObject {
   std::condition_variable gate_changed_;
   int suspend_count_ = 1;  // guarded by gate_mutex_; created suspended
 
-  TEvent ended_{true, false};  // set when the platform thread has ended
+  TEvent ended_{true, false};   // set when the platform thread has ended
   std::int32_t exit_code_ = 0;  // written before ended_ is set
   std::thread thread_;
 };
@@ -163,3 +163,7 @@ void SetMainThreadWakeHook(TWakeHook hook);
 // The identifier of the thread that started the program, and of the caller.
 std::uint32_t MainThreadID();
 std::uint32_t CurrentThreadID();
+
+// The system's error number for a wait that could never end (a thread waiting
+// for itself).
+extern const int kDeadlockErrorCode;

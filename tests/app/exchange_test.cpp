@@ -5,7 +5,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -18,30 +17,19 @@
 #include "app/chat.h"
 #include "framework/core/Ansi.h"
 #include "gui/modal_watch.h"
+#include "support/udp_peer.h"
 
 namespace {
 
 // A peer socket on all loopback addresses that tells which address each
 // datagram was sent to, so the order of the sends can be read back.
-class Peer {
+class Peer : public loopback::UdpSocket {
  public:
-  explicit Peer(int port = 0) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  explicit Peer(int port = 0) : UdpSocket(port, "0.0.0.0") {
+    if (!ok()) ADD_FAILURE() << "peer cannot bind port " << port;
     int on = 1;
-    ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      ADD_FAILURE() << "peer cannot bind port " << port;
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    ::setsockopt(handle(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
   }
-  ~Peer() { ::close(fd_); }
-
-  int port() const { return port_; }
 
   struct Datagram {
     std::string to;
@@ -58,7 +46,7 @@ class Peer {
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    ssize_t n = ::recvmsg(fd_, &message, MSG_DONTWAIT);
+    ssize_t n = ::recvmsg(handle(), &message, MSG_DONTWAIT);
     if (n < 0) return std::nullopt;
     Datagram datagram{"", std::string(buffer, static_cast<std::size_t>(n))};
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
@@ -85,19 +73,6 @@ class Peer {
     (void)complete;  // callers check what arrived
     return all;
   }
-
-  void SendTo(int port, const std::string& bytes) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address),
-             sizeof address);
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
 };
 
 class ExchangeTest : public ::testing::Test {
@@ -222,8 +197,8 @@ TEST_F(ExchangeTest, DatagramsFromAnyPeerBecomeLinesAsTheyStand) {
   peer.SendTo(kChatPort, "<i>as it stands</i>");
   // The zero byte ends the shown line and takes its line break with it; the
   // next line still starts on a line of its own.
-  const std::string expected = Ansi("Петя> здравствуй") + "\r\ntwo\r\nlines\r\n\r\ncut" +
-                               "\r\n<i>as it stands</i>";
+  const std::string expected =
+      Ansi("Петя> здравствуй") + "\r\ntwo\r\nlines\r\n\r\ncut" + "\r\n<i>as it stands</i>";
   EXPECT_TRUE(WaitForHistory(expected)) << f->Memo1->Text();
 }
 

@@ -7,54 +7,33 @@
 // them. Each test executable runs in a network namespace of its own, so the
 // window's server has port 15251 to itself and no name look-up leaves the
 // machine.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QTest>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app/chat.h"
 #include "gui/modal_watch.h"
+#include "support/udp_peer.h"
 
 namespace {
 
 // A UDP socket with a port of its own, on 127.0.0.1 or on every address
 // (then it receives what is sent to any loopback address).
-class Socket {
+class Socket : public loopback::UdpSocket {
  public:
-  explicit Socket(std::uint32_t address_host_order = INADDR_LOOPBACK) {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(address_host_order);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      ADD_FAILURE() << "cannot bind a loopback socket";
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+  explicit Socket(const char* ip = "127.0.0.1") : UdpSocket(0, ip) {
+    if (!ok()) ADD_FAILURE() << "cannot bind a loopback socket";
   }
-  ~Socket() { ::close(fd_); }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-
-  int port() const { return port_; }
 
   void SendToChatPort(const std::string& bytes) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kChatPort);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ssize_t sent = ::sendto(fd_, bytes.data(), bytes.size(), 0,
-                            reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ASSERT_EQ(sent, static_cast<ssize_t>(bytes.size())) << "loopback refused the datagram";
+    int sent = SendTo(kChatPort, bytes);
+    ASSERT_EQ(sent, static_cast<int>(bytes.size())) << "loopback refused the datagram";
   }
 
   // The payloads that arrive until count have come or the time is up.
@@ -62,21 +41,13 @@ class Socket {
     std::vector<std::string> all;
     bool complete = QTest::qWaitFor(
         [&] {
-          char buffer[65536];
-          ssize_t n;
-          while ((n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) >= 0) {
-            all.emplace_back(buffer, static_cast<std::size_t>(n));
-          }
+          while (std::optional<std::string> payload = TryReceive()) all.push_back(*payload);
           return all.size() >= count;
         },
         timeout_ms);
     (void)complete;  // callers check what arrived
     return all;
   }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
 };
 
 std::string Bytes(std::initializer_list<int> values) {
@@ -227,7 +198,7 @@ class AddressListFaultTest : public ReceiveFaultTest {
   // Entry i of a list of loopback addresses that all reach the recipient.
   static std::string Address(int i) { return "127.0.0." + std::to_string(i + 1); }
 
-  Socket recipient{INADDR_ANY};
+  Socket recipient{"0.0.0.0"};
 };
 
 TEST_F(AddressListFaultTest, HundredEntriesEachGetTheLineThenOneEchoFollows) {

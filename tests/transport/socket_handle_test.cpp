@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "framework/core/Classes.h"
+#include "support/udp_peer.h"
+#include "support/wine.h"
 #include "transport/IdException.h"
 #include "transport/IdSocketHandle.h"
 #include "transport/IdStack.h"
-#include "transport/loopback.h"
 
 namespace {
 
@@ -27,10 +28,15 @@ class BindingTest : public ::testing::Test {
   }
 
   // The port a socket is bound to, as the platform reports it.
+  // 0 when it is not bound: the platform then refuses the name with 10022.
   static int BoundPort(TSocket socket) {
     int family = 0, port = 0;
     std::string ip;
-    SharedStack->SockLocalName(socket, &family, &ip, &port);
+    try {
+      SharedStack->SockLocalName(socket, &family, &ip, &port);
+    } catch (const EIdSocketError& e) {
+      if (e.SocketErrorCode() != WSAEINVAL) throw;
+    }
     return port;
   }
 };
@@ -90,6 +96,7 @@ TEST_F(BindLocalTest, PortSetIgnoresTheRange) {
 }
 
 TEST_F(BindLocalTest, AddressOfNoLocalInterfaceRaisesSocketError) {
+  if (UnderWine()) GTEST_SKIP() << "Wine binds an address of no interface; Windows refuses it";
   TIdSocketHandle binding;
   binding.SetIP("192.0.2.1");  // TEST-NET-1: never an address of this machine
   binding.OpenSocket(SOCK_DGRAM_WS, 0);

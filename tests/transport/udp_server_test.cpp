@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "framework/core/Threads.h"
+#include "support/udp_peer.h"
 #include "transport/IdStack.h"
 #include "transport/IdUDPServer.h"
-#include "transport/loopback.h"
 
 namespace {
 

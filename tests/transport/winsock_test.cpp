@@ -4,6 +4,7 @@
 // numbering and name look-ups.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +14,10 @@
 #include <vector>
 
 #include "framework/core/SysUtils.h"
+#include "support/udp_peer.h"
+#include "support/wine.h"
 #include "transport/IdException.h"
 #include "transport/IdWinSock2.h"
-#include "transport/loopback.h"
 
 namespace {
 
@@ -127,14 +129,24 @@ TEST_F(WinSockTest, LastErrorBelongsToTheFailingThread) {
   UdpSocket holder;
   TSocket s = ws2::socket(AF_INET_WS, SOCK_DGRAM_WS, 0);
   TSockAddrIn address = loopback::Address("127.0.0.1", holder.port());
-  ASSERT_EQ(ws2::bind(s, &address, sizeof address), SOCKET_ERROR);
-  int other_thread_error = -1;
-  std::thread([&] {
+  // The other thread exists before the bind fails and is waited for by
+  // watching flags: on Windows the last error is the thread's system error,
+  // which starting or joining a thread may overwrite.
+  std::atomic<bool> go{false}, done{false};
+  std::atomic<int> other_thread_error{-1};
+  std::thread other([&] {
+    while (!go.load()) std::this_thread::yield();
     ws2::closesocket(-1);
-    other_thread_error = ws2::WSAGetLastError();
-  }).join();
-  EXPECT_EQ(other_thread_error, WSAENOTSOCK);
-  EXPECT_EQ(ws2::WSAGetLastError(), WSAEADDRINUSE);
+    other_thread_error.store(ws2::WSAGetLastError());
+    done.store(true);
+  });
+  ASSERT_EQ(ws2::bind(s, &address, sizeof address), SOCKET_ERROR);
+  go.store(true);
+  while (!done.load()) std::this_thread::yield();
+  const int own_error = ws2::WSAGetLastError();
+  other.join();
+  EXPECT_EQ(other_thread_error.load(), WSAENOTSOCK);
+  EXPECT_EQ(own_error, WSAEADDRINUSE);
   ws2::closesocket(s);
 }
 
@@ -177,13 +189,6 @@ TEST_F(WinSockTest, ZeroByteDatagramIsNoError) {
   EXPECT_EQ(receiver.Receive(), "");
 }
 
-TEST_F(WinSockTest, UnknownFlagsAreRefused) {
-  UdpSocket receiver;
-  char buffer[4];
-  EXPECT_EQ(ws2::recv(receiver.handle(), buffer, 4, 0x40), SOCKET_ERROR);
-  EXPECT_EQ(ws2::WSAGetLastError(), WSAEOPNOTSUPP);
-}
-
 class WinSockSelectTest : public WinSockTest {};
 
 TEST_F(WinSockSelectTest, ClosedOrNegativeHandleReports10038) {
@@ -209,6 +214,7 @@ TEST_F(WinSockSelectTest, NoSetsOrANegativeTimeLimitAreInvalid) {
   TFdSet set;
   set.fd_count = 1;
   set.fd_array[0] = s.handle();
+  if (UnderWine()) GTEST_SKIP() << "Wine takes a negative time limit; Windows refuses it";
   limit.tv_usec = -1000;
   EXPECT_EQ(ws2::select(0, &set, nullptr, nullptr, &limit), SOCKET_ERROR);
   EXPECT_EQ(ws2::WSAGetLastError(), WSAEINVAL);

@@ -1,6 +1,4 @@
-#include "transport/loopback.h"
-
-#include <arpa/inet.h>
+#include "support/udp_peer.h"
 
 #include <vector>
 
@@ -12,7 +10,7 @@ void StartLibrary() {
 }
 
 std::uint32_t Ip(const char* text) {
-  return ::inet_addr(text);
+  return ws2::inet_addr(text);
 }
 
 TSockAddrIn Address(const char* ip, int port) {
@@ -23,9 +21,11 @@ TSockAddrIn Address(const char* ip, int port) {
   return address;
 }
 
-UdpSocket::UdpSocket(int port) : handle_(ws2::socket(AF_INET_WS, SOCK_DGRAM_WS, 0)) {
+UdpSocket::UdpSocket(int port, const char* ip) {
+  StartLibrary();
+  handle_ = ws2::socket(AF_INET_WS, SOCK_DGRAM_WS, 0);
   if (handle_ == INVALID_SOCKET) return;
-  TSockAddrIn address = Address("127.0.0.1", port);
+  TSockAddrIn address = Address(ip, port);
   if (ws2::bind(handle_, &address, sizeof address) != 0) return;
   int length = sizeof address;
   ws2::getsockname(handle_, &address, &length);
@@ -57,6 +57,20 @@ std::string UdpSocket::Receive(int room) {
   int n = ws2::recv(handle_, buffer.data(), room, 0);
   if (n < 0) return "<none>";
   return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+std::optional<std::string> UdpSocket::TryReceive() {
+  TFdSet set;
+  set.fd_count = 1;
+  set.fd_array[0] = handle_;
+  TTimeVal no_wait;
+  if (ws2::select(0, &set, nullptr, nullptr, &no_wait) != 1) return std::nullopt;
+  // Room for the largest datagram over IPv4.
+  std::string buffer(65536, '\0');
+  int n = ws2::recv(handle_, buffer.data(), static_cast<int>(buffer.size()), 0);
+  if (n < 0) return std::nullopt;
+  buffer.resize(static_cast<std::size_t>(n));
+  return buffer;
 }
 
 bool PortFree(int port) {
