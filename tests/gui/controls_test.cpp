@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "framework/core/Ansi.h"
-#include "framework/gui/Forms.h"
+#include "framework/gui/Application.h"
 #include "gui/modal_watch.h"
 
 namespace {

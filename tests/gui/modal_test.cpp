@@ -7,7 +7,7 @@
 #include <atomic>
 
 #include "framework/core/Threads.h"
-#include "framework/gui/Forms.h"
+#include "framework/gui/Application.h"
 #include "gui/modal_watch.h"
 
 namespace {
