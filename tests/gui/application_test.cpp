@@ -16,7 +16,7 @@
 
 #include "framework/core/Ansi.h"
 #include "framework/core/Threads.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 

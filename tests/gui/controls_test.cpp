@@ -13,7 +13,7 @@
 
 #include "framework/core/Ansi.h"
 #include "framework/gui/Application.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "framework/gui/Application.h"
 #include "framework/gui/Dialogs.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 

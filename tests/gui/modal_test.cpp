@@ -8,7 +8,7 @@
 
 #include "framework/core/Threads.h"
 #include "framework/gui/Application.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 
