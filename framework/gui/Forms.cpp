@@ -112,6 +112,7 @@ void TCustomForm::PlaceOnFirstShow() {
   // Before the window manager has framed the window its frame is the window
   // itself (or reads smaller); it is centred again once the frame is known.
   recentre_when_framed_ = frame.width <= Width() && frame.height <= Height();
+  if (recentre_when_framed_) port::WatchFraming(Widget());
   CentreOnScreen();
 }
 

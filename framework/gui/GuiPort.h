@@ -53,7 +53,7 @@ class TWidgetClient {
   virtual void WidgetCloseRequested() {}
   // A release posted with PostRelease has arrived; the client may delete itself.
   virtual void WidgetReleased() {}
-  // The window manager has framed a window: its FrameRect now includes the frame.
+  // The window manager has framed a window (see WatchFraming).
   virtual void WidgetFramed() {}
   // The toolkit destroyed the widget along with its parent; it is gone.
   virtual void WidgetDestroyed() {}
@@ -165,6 +165,8 @@ void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bo
                     bool maximize, int client_width, int client_height);
 Rect FrameRect(NativeWidget window);  // the window with its frame, on the screen
 void MoveFrame(NativeWidget window, int left, int top);
+// Reports WidgetFramed once, when the window manager has framed the window.
+void WatchFraming(NativeWidget window);
 void ShowWindow(NativeWidget window);  // shows, raises and activates
 // While modal the window stays above owner and the others take no input.
 void BeginModal(NativeWidget window, NativeWidget owner);

@@ -20,6 +20,9 @@ class KvWindow : public QWidget {
     setAttribute(Qt::WA_DeleteOnClose, false);
   }
 
+  // Set while the client waits to hear that the window has its frame.
+  bool watch_framing = false;
+
  protected:
   void closeEvent(QCloseEvent* event) override {
     event->ignore();
@@ -28,8 +31,8 @@ class KvWindow : public QWidget {
 
   bool event(QEvent* event) override {
     // The window manager adds the frame only after the window is mapped.
-    if (!framed_ && frameGeometry().size() != size()) {
-      framed_ = true;
+    if (watch_framing && frameGeometry().size() != size()) {
+      watch_framing = false;
       // Not from inside this event (it may be a paint): once it is handled.
       QTimer::singleShot(
           0, this, [this] { qtport::RunGuarded(client_, [this] { client_->WidgetFramed(); }); });
@@ -43,7 +46,6 @@ class KvWindow : public QWidget {
 
  private:
   TWidgetClient* client_;
-  bool framed_ = false;
 };
 
 }  // namespace
@@ -98,6 +100,10 @@ Rect FrameRect(NativeWidget window) {
 
 void MoveFrame(NativeWidget window, int left, int top) {
   window->move(left, top);
+}
+
+void WatchFraming(NativeWidget window) {
+  static_cast<KvWindow*>(window)->watch_framing = true;
 }
 
 void ShowWindow(NativeWidget window) {
