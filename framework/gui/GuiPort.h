@@ -5,8 +5,8 @@
 // makes native widgets do what it is told and reports the user's actions back.
 //
 // Text crosses the port as 8-bit Windows-1251; the port converts at its edge.
-// Sizes and positions are pixels, relative to the parent's client area (for a
-// window: the frame's top-left on the screen, see FrameRect).
+// Sizes and positions are pixels, relative to the parent's client area; a
+// window is placed on the screen by its frame (FrameRect, MoveFrame).
 //
 // Main thread only, except PostWakeUp.
 #pragma once
