@@ -3,6 +3,7 @@
 // created ends the program with the "Application Error" box and exit code 1.
 #include "app/IPadd.h"
 #include "app/chat.h"
+#include "framework/gui/Application.h"
 
 int main(int argc, char** argv) {
   return ProgramMain(argc, argv, [] {

@@ -8,6 +8,7 @@
 // server hands every datagram to the main thread before its handler runs.
 #pragma once
 
+#include "framework/gui/Application.h"
 #include "framework/gui/Dialogs.h"
 #include "framework/gui/Forms.h"
 #include "transport/IdUDPClient.h"

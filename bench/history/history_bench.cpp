@@ -15,7 +15,7 @@
 #include <string>
 
 #include "bench/support/ProcStatus.h"
-#include "framework/gui/Forms.h"
+#include "framework/gui/Application.h"
 
 namespace {
 

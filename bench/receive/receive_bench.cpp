@@ -24,7 +24,7 @@
 
 #include "framework/core/Classes.h"
 #include "framework/core/Threads.h"
-#include "framework/gui/Forms.h"
+#include "framework/gui/Application.h"
 #include "transport/IdStack.h"
 #include "transport/IdUDPServer.h"
 

@@ -1,163 +1,64 @@
 #include "framework/gui/Controls.h"
 
-#include <QApplication>
-#include <QPalette>
-#include <QVariant>
 #include <algorithm>
-#include <exception>
+#include <utility>
 
-#include "framework/gui/Forms.h"
-#include "framework/gui/QtBridge_p.h"
-
-namespace {
-
-constexpr char kControlProperty[] = "kvControl";
-
-// Temporarily set while a parent places its aligned children, so that their
-// new bounds do not start another alignment of the same parent.
-struct AlignScope {
-  explicit AlignScope(bool& flag) : flag_(flag), previous_(flag) { flag_ = true; }
-  ~AlignScope() { flag_ = previous_; }
-  bool& flag_;
-  bool previous_;
-};
-
-}  // namespace
-
-// ---- the Qt boundary ----
-
-QColor ToQColor(TColor color) {
-  if (IsSystemColor(color)) {
-    QPalette palette = QApplication::palette();
-    switch (color) {
-      case clWindow:
-        return palette.color(QPalette::Active, QPalette::Base);
-      case clWindowText:
-        return palette.color(QPalette::Active, QPalette::Text);
-      case clBtnText:
-        return palette.color(QPalette::Active, QPalette::ButtonText);
-      case clBtnFace:
-      default:
-        return palette.color(QPalette::Active, QPalette::Window);
-    }
-  }
-  return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
-}
-
-TColor FromQColor(const QColor& color) {
-  return RGBColor(color.red(), color.green(), color.blue());
-}
-
-QFont ToQFont(const TFont& font) {
-  QFont result(ToQString(font.Name()));
-  result.setPixelSize(font.Height() > 0 ? font.Height() : 1);
-  result.setBold((font.Style() & fsBold) != 0);
-  result.setItalic((font.Style() & fsItalic) != 0);
-  result.setUnderline((font.Style() & fsUnderline) != 0);
-  result.setStrikeOut((font.Style() & fsStrikeOut) != 0);
-  return result;
-}
-
-TControl* ControlOf(const QObject* object) {
-  for (; object != nullptr; object = object->parent()) {
-    QVariant link = object->property(kControlProperty);
-    if (link.isValid()) return reinterpret_cast<TControl*>(link.value<quintptr>());
-    // A window's inner parts belong to it, not to the widget that owns it.
-    if (object->isWidgetType() && static_cast<const QWidget*>(object)->isWindow()) break;
-  }
-  return nullptr;
-}
-
-void LinkWidget(QWidget* widget, TControl* control) {
-  widget->setProperty(kControlProperty, QVariant::fromValue(reinterpret_cast<quintptr>(control)));
-}
-
-void UnlinkWidget(QWidget* widget) {
-  widget->setProperty(kControlProperty, QVariant());
-}
-
-bool RunGuarded(TObject* sender, const std::function<void()>& entry) {
-  try {
-    entry();
-    return true;
-  } catch (...) {
-    if (Application != nullptr) Application->ReportError(sender, std::current_exception());
-    return false;
-  }
-}
+#include "framework/core/ScopeGuard.h"
 
 // ---- TControl ----
 
-TControl::TControl(TComponent* owner, QWidget* widget) : TComponent(owner), widget_(widget) {
-  LinkWidget(widget_, this);
-  QObject::connect(widget_, &QObject::destroyed, [this] { widget_ = nullptr; });
+TControl::TControl(TComponent* owner, port::WidgetKind kind)
+    : TComponent(owner), widget_(port::CreateWidget(kind, this)) {
   font_.SetOnChange([this] { FontChanged(); });
-  width_ = widget_->width();
-  height_ = widget_->height();
+  port::Rect size = port::Bounds(widget_);
+  width_ = size.width;
+  height_ = size.height;
 }
 
 TControl::~TControl() {
   if (parent_ != nullptr) parent_->RemoveControl(this);
-  QWidget* widget = widget_;
-  if (widget != nullptr) {
-    UnlinkWidget(widget);
-    widget->disconnect();
-    widget_ = nullptr;
-    delete widget;
-  }
+  if (widget_ != nullptr) port::DestroyWidget(std::exchange(widget_, nullptr));
 }
 
 std::string TControl::AccessibleName() const {
-  return widget_ != nullptr ? FromQString(widget_->accessibleName()) : std::string();
+  return widget_ != nullptr ? port::AccessibleName(widget_) : std::string();
 }
 
 void TControl::SetAccessibleName(const std::string& name) {
-  if (widget_ != nullptr) widget_->setAccessibleName(ToQString(name));
+  if (widget_ != nullptr) port::SetAccessibleName(widget_, name);
 }
 
 void TControl::SetAccessibleDescription(const std::string& description) {
-  if (widget_ != nullptr) widget_->setAccessibleDescription(ToQString(description));
+  if (widget_ != nullptr) port::SetAccessibleDescription(widget_, description);
 }
 
 void TControl::SetParent(TWinControl* parent) {
   if (parent == parent_) return;
   if (parent_ != nullptr) parent_->RemoveControl(this);
   parent_ = nullptr;
-  if (widget_ != nullptr) widget_->setParent(parent != nullptr ? parent->widget_ : nullptr);
+  if (widget_ != nullptr) port::SetParent(widget_, parent != nullptr ? parent->widget_ : nullptr);
   if (parent != nullptr) {
     parent->InsertControl(this);
     if (parent_font_) InheritFont(parent->font_);
     if (widget_ != nullptr) {
-      widget_->setGeometry(left_, top_, width_, height_);
-      widget_->setVisible(visible_);
+      port::SetBounds(widget_, left_, top_, width_, height_);
+      port::SetVisible(widget_, visible_);
     }
     if (align_ != alNone) parent->AlignControls();
   }
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-  if (width < 0) width = 0;
-  if (height < 0) height = 0;
+  width = std::max(width, 0);
+  height = std::max(height, 0);
   bool resized = width != width_ || height != height_;
   left_ = left;
   top_ = top;
   width_ = width;
   height_ = height;
-  if (widget_ != nullptr) {
-    if (parent_ != nullptr) {
-      widget_->setGeometry(left, top, width, height);
-    }
-  }
-  BoundsChanged();
-  if (resized) {
-    if (auto* self = dynamic_cast<TWinControl*>(this)) self->AlignControls();
-  }
+  if (widget_ != nullptr && parent_ != nullptr) port::SetBounds(widget_, left, top, width, height);
+  if (resized) Resized();
   if (parent_ != nullptr && align_ != alNone) parent_->AlignControls();
-}
-
-void TControl::TakeWidgetGeometry() {
-  if (widget_ == nullptr) return;
-  SetBounds(left_, top_, widget_->width(), widget_->height());
 }
 
 void TControl::SetAlign(TAlign align) {
@@ -169,13 +70,13 @@ void TControl::SetAlign(TAlign align) {
 void TControl::SetVisible(bool visible) {
   if (visible == visible_) return;
   visible_ = visible;
-  if (widget_ != nullptr && parent_ != nullptr) widget_->setVisible(visible);
+  if (widget_ != nullptr && parent_ != nullptr) port::SetVisible(widget_, visible);
   if (parent_ != nullptr && align_ != alNone) parent_->AlignControls();
 }
 
 void TControl::SetEnabled(bool enabled) {
   enabled_ = enabled;
-  if (widget_ != nullptr) widget_->setEnabled(enabled);
+  if (widget_ != nullptr) port::SetEnabled(widget_, enabled);
 }
 
 void TControl::SetParentFont(bool value) {
@@ -185,51 +86,36 @@ void TControl::SetParentFont(bool value) {
 
 void TControl::SetColor(TColor color) {
   color_ = color;
-  ApplyColor();
+  if (widget_ != nullptr && ColorIsBackground()) port::SetBackground(widget_, color);
 }
 
 void TControl::ApplyFont() {
-  if (widget_ == nullptr) return;
-  widget_->setFont(ToQFont(font_));
-  QPalette palette = widget_->palette();
-  QColor color = ToQColor(font_.Color());
-  palette.setColor(QPalette::Text, color);
-  palette.setColor(QPalette::WindowText, color);
-  palette.setColor(QPalette::ButtonText,
-                   font_.Color() == clWindowText ? ToQColor(clBtnText) : color);
-  widget_->setPalette(palette);
+  if (widget_ != nullptr) port::SetFont(widget_, font_);
 }
-
-void TControl::ApplyColor() {}
 
 void TControl::FontChanged() {
   if (!inheriting_font_) parent_font_ = false;
   ApplyFont();
-  if (auto* self = dynamic_cast<TWinControl*>(this)) {
-    for (TControl* child : self->controls_) {
-      if (child->parent_font_) child->InheritFont(font_);
-    }
-  }
 }
 
 void TControl::InheritFont(const TFont& font) {
-  bool previous = inheriting_font_;
-  inheriting_font_ = true;
-  try {
-    font_.Assign(&font);
-  } catch (...) {
-    inheriting_font_ = previous;
-    throw;
-  }
-  inheriting_font_ = previous;
+  auto inheriting = ScopedValue(inheriting_font_, true);
+  font_.Assign(&font);
 }
 
 // ---- TWinControl ----
 
-TWinControl::TWinControl(TComponent* owner, QWidget* widget) : TControl(owner, widget) {}
+TWinControl::TWinControl(TComponent* owner, port::WidgetKind kind) : TControl(owner, kind) {}
 
 TWinControl::~TWinControl() {
   while (!controls_.empty()) delete controls_.back();
+}
+
+void TWinControl::FontChanged() {
+  TControl::FontChanged();
+  for (TControl* child : controls_) {
+    if (child->parent_font_) child->InheritFont(*Font());
+  }
 }
 
 void TWinControl::InsertControl(TControl* control) {
@@ -252,47 +138,50 @@ void TWinControl::RemoveControl(TControl* control) {
   control->parent_ = nullptr;
 }
 
+TWinControl* TWinControl::TopWindow() {
+  TWinControl* top = this;
+  while (top->Parent() != nullptr) top = top->Parent();
+  return top->IsWindow() ? top : nullptr;
+}
+
 void TWinControl::SetTabOrder(int order) {
   tab_order_ = order;
-  if (TCustomForm* form = GetParentForm(this)) {
-    if (!form->IsLoading()) form->UpdateTabOrder();
+  if (TWinControl* window = TopWindow()) {
+    if (!window->IsLoading()) window->TabOrderChanged();
   }
 }
 
 void TWinControl::SetTabStop(bool value) {
   tab_stop_ = value;
-  if (Widget() != nullptr && Widget()->focusPolicy() != Qt::NoFocus) {
-    Widget()->setFocusPolicy(value ? Qt::StrongFocus : Qt::ClickFocus);
-  }
+  if (Widget() != nullptr) port::SetTabStop(Widget(), value);
 }
 
 bool TWinControl::CanFocus() const {
-  const TControl* control = this;
   const TControl* top = this;
-  for (; control != nullptr; control = control->Parent()) {
+  for (const TControl* control = this; control != nullptr; control = control->Parent()) {
     if (!control->Visible() || !control->Enabled()) return false;
     top = control;
   }
-  return dynamic_cast<const TCustomForm*>(top) != nullptr;
+  const auto* window = dynamic_cast<const TWinControl*>(top);
+  return window != nullptr && window->IsWindow();
 }
 
 void TWinControl::SetFocus() {
   if (!CanFocus()) throw EInvalidOperation("Cannot focus a disabled or invisible window");
   if (Widget() == nullptr) return;
-  Widget()->setFocus(Qt::OtherFocusReason);
+  port::SetFocus(Widget(), /*by_handler=*/true);
   FocusedByHandler();
 }
 
 bool TWinControl::Focused() const {
-  if (Widget() == nullptr) return false;
-  QWidget* focus = QApplication::focusWidget();
-  return focus != nullptr && (focus == Widget() || Widget()->isAncestorOf(focus)) &&
-         ControlOf(focus) == this;
+  return Widget() != nullptr && port::FocusedClient(nullptr) == this;
 }
 
 void TWinControl::AlignControls() {
   if (aligning_) return;
-  AlignScope scope(aligning_);
+  // Set while the children are placed, so that their new bounds do not start
+  // another alignment of this parent.
+  auto aligning = ScopedValue(aligning_, true);
   int left = 0;
   int top = 0;
   int right = Width();
@@ -327,10 +216,4 @@ void TWinControl::AlignControls() {
       }
     }
   }
-}
-
-TCustomForm* GetParentForm(TControl* control) {
-  TControl* top = control;
-  while (top != nullptr && top->Parent() != nullptr) top = top->Parent();
-  return dynamic_cast<TCustomForm*>(top);
 }

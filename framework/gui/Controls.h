@@ -1,12 +1,13 @@
 // The base of every control of a window: position, size, alignment, font,
 // visibility, parent and children, tab order and focus.
 //
-// A control owns one toolkit widget and keeps it in step with its properties;
-// positions and sizes are pixels relative to the parent's client area. A
-// windowed control (TWinControl) holds child controls; destroying it destroys
-// its children first, the last added first. Every event that reaches a control
-// from the toolkit runs inside a catch-all that passes an escaping exception to
-// the application's ReportError, so no exception crosses the toolkit.
+// A control owns one native widget of the port (GuiPort.h) and keeps it in
+// step with its properties; positions and sizes are pixels relative to the
+// parent's client area. A windowed control (TWinControl) holds child controls;
+// destroying it destroys its children first, the last added first. The port
+// reports the user's actions straight to the control that made the widget,
+// inside a catch-all that passes an escaping exception to the application's
+// ReportError, so no exception crosses the toolkit.
 //
 // Main thread only.
 #pragma once
@@ -18,39 +19,27 @@
 
 #include "framework/core/Classes.h"
 #include "framework/gui/Graphics.h"
+#include "framework/gui/GuiPort.h"
 
-class QWidget;
 class TWinControl;
-class TCustomForm;
 
 enum TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
-// Modifier keys held during a key event.
-using TShiftState = unsigned;
-constexpr TShiftState ssShift = 1;
-constexpr TShiftState ssAlt = 2;
-constexpr TShiftState ssCtrl = 4;
-
-// Virtual key codes of the keys the program may look at.
-constexpr std::uint16_t VK_BACK = 0x08;
-constexpr std::uint16_t VK_TAB = 0x09;
+// Virtual key codes that handlers compare with.
 constexpr std::uint16_t VK_RETURN = 0x0D;
 constexpr std::uint16_t VK_SHIFT = 0x10;
-constexpr std::uint16_t VK_CONTROL = 0x11;
-constexpr std::uint16_t VK_MENU = 0x12;
-constexpr std::uint16_t VK_ESCAPE = 0x1B;
-constexpr std::uint16_t VK_SPACE = 0x20;
-constexpr std::uint16_t VK_LEFT = 0x25;
-constexpr std::uint16_t VK_UP = 0x26;
-constexpr std::uint16_t VK_RIGHT = 0x27;
-constexpr std::uint16_t VK_DOWN = 0x28;
-constexpr std::uint16_t VK_DELETE = 0x2E;
+
+// The result of a modal dialog: 0 none, 1 OK, 2 Cancel.
+using TModalResult = std::int32_t;
+constexpr TModalResult mrNone = 0;
+constexpr TModalResult mrOk = 1;
+constexpr TModalResult mrCancel = 2;
 
 using TNotifyEvent = std::function<void(TObject* sender)>;
 using TKeyEvent = std::function<void(TObject* sender, std::uint16_t& key, TShiftState shift)>;
 using TKeyPressEvent = std::function<void(TObject* sender, char& key)>;
 
-class TControl : public TComponent {
+class TControl : public TComponent, public TWidgetClient {
  public:
   ~TControl() override;
 
@@ -64,10 +53,6 @@ class TControl : public TComponent {
   int Width() const { return width_; }
   int Height() const { return height_; }
   void SetBounds(int left, int top, int width, int height);
-  void SetLeft(int left) { SetBounds(left, top_, width_, height_); }
-  void SetTop(int top) { SetBounds(left_, top, width_, height_); }
-  void SetWidth(int width) { SetBounds(left_, top_, width, height_); }
-  void SetHeight(int height) { SetBounds(left_, top_, width_, height); }
 
   TAlign Align() const { return align_; }
   void SetAlign(TAlign align);
@@ -92,28 +77,29 @@ class TControl : public TComponent {
   void SetAccessibleName(const std::string& name);
   void SetAccessibleDescription(const std::string& description);
 
-  // The toolkit widget that shows the control (for the framework and tests).
-  QWidget* Widget() const { return widget_; }
+  // The native widget that shows the control (for the framework and tests).
+  NativeWidget Widget() const { return widget_; }
 
  protected:
-  // Takes ownership of widget.
-  TControl(TComponent* owner, QWidget* widget);
+  TControl(TComponent* owner, port::WidgetKind kind);
 
-  // Applies the font to the widget; controls with inner parts extend it.
+  // Applies the font to the widget; controls that size to their text extend it.
   virtual void ApplyFont();
-  virtual void ApplyColor();
-  virtual void BoundsChanged() {}
+  // Edits, lists and the memo show their colour as the background of the text.
+  virtual bool ColorIsBackground() const { return false; }
+  // After a change of size; a windowed control places its children again.
+  virtual void Resized() {}
+  // After the font changed; a windowed control hands it to its children.
+  virtual void FontChanged();
 
-  // The toolkit may have moved or resized the widget itself (a label that fits
-  // its caption); this takes the new geometry into the properties.
-  void TakeWidgetGeometry();
+  TObject* ClientObject() override { return this; }
+  void WidgetDestroyed() override { widget_ = nullptr; }
 
  private:
   friend class TWinControl;
-  void FontChanged();
   void InheritFont(const TFont& font);
 
-  QWidget* widget_;
+  NativeWidget widget_;
   TWinControl* parent_ = nullptr;
   int left_ = 0;
   int top_ = 0;
@@ -143,7 +129,7 @@ class TWinControl : public TControl {
   bool TabStop() const { return tab_stop_; }
   void SetTabStop(bool value);
 
-  // True when the control and every parent up to its form are visible and
+  // True when the control and every parent up to its window are visible and
   // enabled.
   bool CanFocus() const;
   // Gives the keyboard focus to the control. Raises EInvalidOperation "Cannot
@@ -156,11 +142,25 @@ class TWinControl : public TControl {
   // what is left.
   void AlignControls();
 
+  // The window that contains the control (its topmost parent when that is a
+  // window), or none.
+  TWinControl* TopWindow();
+
+  // Hooks that a window (a form) answers, so that controls reach their window
+  // without knowing its class.
+  virtual bool IsWindow() const { return false; }
+  // A control inside changed its place in the tab order.
+  virtual void TabOrderChanged() {}
+  // A button inside was clicked; its ModalResult goes to the window.
+  virtual void TakeModalResult(TModalResult /*result*/) {}
+
  protected:
-  TWinControl(TComponent* owner, QWidget* widget);
+  TWinControl(TComponent* owner, port::WidgetKind kind);
 
   // Called when the control receives the focus from a handler (SetFocus).
   virtual void FocusedByHandler() {}
+  void Resized() override { AlignControls(); }
+  void FontChanged() override;
 
  private:
   friend class TControl;
@@ -172,6 +172,3 @@ class TWinControl : public TControl {
   bool tab_stop_ = false;
   bool aligning_ = false;
 };
-
-// The form that contains a control (its topmost parent), or none.
-TCustomForm* GetParentForm(TControl* control);

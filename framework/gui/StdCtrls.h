@@ -1,9 +1,10 @@
-// The standard controls: panel, label, edit, memo, list box and push buttons.
+// The standard controls: panel, label, edit, list box and push buttons (the
+// memo has its own file, Memo.h).
 //
-// Every text property is 8-bit Windows-1251 text (std::string); the controls
-// convert at their boundary to the toolkit's Unicode and back, so any byte
-// survives a round trip through a list box or the memo, and a character typed
-// by the user that has no Windows-1251 code reads back as "?".
+// Every text property is 8-bit Windows-1251 text (std::string); the port
+// converts at its edge to the toolkit's text and back, so any byte survives a
+// round trip through a list box, and a character typed by the user that has no
+// Windows-1251 code reads back as "?".
 //
 // Main thread only.
 #pragma once
@@ -13,38 +14,28 @@
 
 #include "framework/gui/Controls.h"
 
-using TModalResult = std::int32_t;
-constexpr TModalResult mrNone = 0;
-constexpr TModalResult mrOk = 1;
-constexpr TModalResult mrCancel = 2;
-
 enum TBevelCut { bvNone, bvLowered, bvRaised };
 
-// A container with an optional bevel and caption.
+// A container with an optional bevel.
 class TPanel : public TWinControl {
  public:
   explicit TPanel(TComponent* owner);
 
   TBevelCut BevelOuter() const { return bevel_outer_; }
   void SetBevelOuter(TBevelCut bevel);
-  const std::string& Caption() const { return caption_; }
-  void SetCaption(std::string caption);
 
  private:
   TBevelCut bevel_outer_ = bvRaised;
-  std::string caption_;
 };
 
-// A line of static text. With AutoSize (the default) the label sizes itself to
-// its caption whenever the caption or the font changes.
+// A line of static text that sizes itself to its caption whenever the caption
+// or the font changes.
 class TLabel : public TControl {
  public:
   explicit TLabel(TComponent* owner);
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
-  bool AutoSize() const { return auto_size_; }
-  void SetAutoSize(bool value);
 
  protected:
   void ApplyFont() override;
@@ -53,7 +44,6 @@ class TLabel : public TControl {
   void FitToCaption();
 
   std::string caption_;
-  bool auto_size_ = true;
 };
 
 // A one-line edit without a length limit. It selects its whole text when it
@@ -72,86 +62,15 @@ class TEdit : public TWinControl {
   // key to 0 swallows the character; another value replaces it.
   void SetOnKeyPress(TKeyPressEvent handler) { on_key_press_ = std::move(handler); }
 
-  // The toolkit's events, for the framework's widget.
-  void DoKeyUp(std::uint16_t& key, TShiftState shift);
-  void DoKeyPress(char& key);
-
  protected:
-  void ApplyColor() override;
-  void FocusedByHandler() override;
+  bool ColorIsBackground() const override { return true; }
+  void FocusedByHandler() override { SelectAll(); }
+  void WidgetKeyPress(char& key) override;
+  void WidgetKeyUp(std::uint16_t key, TShiftState shift) override;
 
  private:
   TKeyEvent on_key_up_;
   TKeyPressEvent on_key_press_;
-};
-
-class TMemo;
-
-// The lines of a memo, as a string list would see its text: the text split at
-// CR LF, a final line break not making an empty last line.
-class TMemoLines {
- public:
-  explicit TMemoLines(TMemo* memo) : memo_(memo) {}
-  int Count() const;
-  std::string Strings(int index) const;
-  // Adds a line at the end of the memo (see TMemo::AddLine).
-  void Add(const std::string& line);
-
- private:
-  TMemo* memo_;
-};
-
-enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
-
-// A multi-line plain-text edit. Its text, as read back, uses CR LF between
-// lines. A lone CR or LF inside a line is not a line break: it shows as the
-// symbol "␍" (U+240D) or "␊" (U+240A) and reads back as the byte it was.
-//
-// Lines added faster than the display's frame rate reach the toolkit's
-// document together, once per frame, so that a flood of lines costs one
-// document update and one repaint per frame. Every read through TMemo, and
-// every input of the user, sees them at once; code that reaches past TMemo to
-// the widget's document calls Flush() first.
-class TMemo : public TWinControl {
- public:
-  explicit TMemo(TComponent* owner);
-
-  // The whole text with CR LF between lines. Reads the whole history: for
-  // tests and rare use, not per line.
-  std::string Text() const;
-  void SetText(const std::string& text);
-  TMemoLines* Lines() { return &lines_; }
-
-  // Adds a line at the end: when the memo is empty or its text ends with a line
-  // break, the line followed by CR LF; otherwise CR LF followed by the line.
-  // The line ends at its first zero byte (and then the CR LF that would follow
-  // it is not added). CR LF inside the line breaks it. The caret ends after the
-  // insertion; a selection is given up. The cost does not depend on how much
-  // the memo already holds.
-  void AddLine(const std::string& line);
-  // Puts the lines that wait for the end of the frame into the widget.
-  void Flush();
-
-  TScrollStyle ScrollBars() const { return scroll_bars_; }
-  void SetScrollBars(TScrollStyle style);
-  bool ReadOnly() const { return read_only_; }
-  void SetReadOnly(bool value);
-  bool WordWrap() const { return word_wrap_; }
-  void SetWordWrap(bool value);
-
-  // The position of the caret in the text as read back, and the selection.
-  int SelStart() const;
-  int SelLength() const;
-
- protected:
-  void ApplyColor() override;
-
- private:
-  friend class TMemoLines;
-  TMemoLines lines_{this};
-  TScrollStyle scroll_bars_ = ssNone;
-  bool read_only_ = false;
-  bool word_wrap_ = true;
 };
 
 // A list of text entries with a single selection, kept in the order added.
@@ -166,7 +85,6 @@ class TListBoxItems {
   int Add(const std::string& text);
   // Deletes the entry at index; an index that matches no entry does nothing.
   void Delete(int index);
-  void Clear();
 
  private:
   TListBox* list_;
@@ -189,7 +107,7 @@ class TListBox : public TWinControl {
   void SetCapacity(int entries) { capacity_ = entries; }
 
  protected:
-  void ApplyColor() override;
+  bool ColorIsBackground() const override { return true; }
 
  private:
   friend class TListBoxItems;
@@ -199,7 +117,7 @@ class TListBox : public TWinControl {
 };
 
 // A push button. A click (mouse, Space, Enter while it has the focus, or
-// Click()) first sets its form's modal result to ModalResult, also when that
+// Click()) first sets its window's modal result to ModalResult, also when that
 // is 0, then raises OnClick.
 class TButton : public TWinControl {
  public:
@@ -211,7 +129,10 @@ class TButton : public TWinControl {
   void SetModalResult(TModalResult result) { modal_result_ = result; }
   void SetOnClick(TNotifyEvent handler) { on_click_ = std::move(handler); }
 
-  virtual void Click();
+  void Click();
+
+ protected:
+  void WidgetClicked() override { Click(); }
 
  private:
   std::string caption_;
@@ -219,18 +140,8 @@ class TButton : public TWinControl {
   TNotifyEvent on_click_;
 };
 
-enum TBitBtnKind { bkCustom, bkOK, bkCancel, bkClose };
-
 // A button that could carry an image; the program's show their caption only.
 class TBitBtn : public TButton {
  public:
-  explicit TBitBtn(TComponent* owner);
-
-  TBitBtnKind Kind() const { return kind_; }
-  void SetKind(TBitBtnKind kind) { kind_ = kind; }
-  // A bkClose button closes its form instead of raising OnClick.
-  void Click() override;
-
- private:
-  TBitBtnKind kind_ = bkCustom;
+  explicit TBitBtn(TComponent* owner) : TButton(owner) {}
 };

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "framework/core/Ansi.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 

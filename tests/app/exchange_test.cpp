@@ -16,7 +16,7 @@
 
 #include "app/chat.h"
 #include "framework/core/Ansi.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 #include "support/udp_peer.h"
 
 namespace {

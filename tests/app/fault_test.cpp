@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/chat.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 #include "support/udp_peer.h"
 
 namespace {

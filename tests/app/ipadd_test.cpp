@@ -21,7 +21,7 @@
 #include "app/chat.h"
 #include "framework/core/Ansi.h"
 #include "framework/core/Threads.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // The application object: title rule, error display, the exit step, MakeForm
 // and the hand-over of worker calls while a box is open.
+#include "framework/gui/Application.h"
+
 #include <gtest/gtest.h>
 
 #include <QClipboard>
@@ -14,8 +16,7 @@
 
 #include "framework/core/Ansi.h"
 #include "framework/core/Threads.h"
-#include "framework/gui/Forms.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "framework/core/Ansi.h"
-#include "framework/gui/Forms.h"
-#include "gui/modal_watch.h"
+#include "framework/gui/Application.h"
+#include "support/modal_watch.h"
 
 namespace {
 

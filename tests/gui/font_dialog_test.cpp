@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "framework/gui/Application.h"
 #include "framework/gui/Dialogs.h"
-#include "framework/gui/Forms.h"
-#include "gui/modal_watch.h"
+#include "support/modal_watch.h"
 
 namespace {
 

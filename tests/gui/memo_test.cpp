@@ -19,7 +19,7 @@
 
 #include "framework/core/Ansi.h"
 #include "framework/core/Threads.h"
-#include "framework/gui/Forms.h"
+#include "framework/gui/Application.h"
 
 namespace {
 

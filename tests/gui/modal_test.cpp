@@ -7,8 +7,8 @@
 #include <atomic>
 
 #include "framework/core/Threads.h"
-#include "framework/gui/Forms.h"
-#include "gui/modal_watch.h"
+#include "framework/gui/Application.h"
+#include "support/modal_watch.h"
 
 namespace {
 

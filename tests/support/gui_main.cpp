@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "framework/gui/Forms.h"
+#include "framework/gui/Application.h"
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0);

@@ -14,14 +14,14 @@
 // headers define macros (KeyPress, None, Bool) that clash with Qt's names.
 #include <QGuiApplication>
 
-#include "framework/gui/QtBridge_p.h"
+#include "framework/gui/qt/QtPort_p.h"
 
 // After every Qt header.
 // clang-format off
 #include <X11/XKBlib.h>
 // clang-format on
 
-void UseDetectableAutoRepeat() {
+void qtport::UseDetectableAutoRepeat() {
   auto* x11 =
       qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   if (x11 == nullptr || x11->display() == nullptr) return;

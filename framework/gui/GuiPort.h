@@ -1,0 +1,204 @@
+// The port: everything the window framework needs of a window toolkit, and
+// nothing more. framework/gui/qt implements it on Qt 6; a Win32 port implements
+// the same functions; the build links exactly one. The framework's classes
+// (controls, forms, the application object) hold the rules; the port only
+// makes native widgets do what it is told and reports the user's actions back.
+//
+// Text crosses the port as 8-bit Windows-1251; the port converts at its edge.
+// Sizes and positions are pixels, relative to the parent's client area; a
+// window is placed on the screen by its frame (FrameRect, MoveFrame).
+//
+// Main thread only, except PostWakeUp.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "framework/gui/Graphics.h"
+
+// The toolkit's widget (a QWidget, an HWND): opaque to the framework.
+#if defined(_WIN32)
+struct HWND__;
+using NativeWidget = HWND__*;
+#else
+class QWidget;
+using NativeWidget = QWidget*;
+#endif
+
+// Modifier keys held during a key event.
+using TShiftState = unsigned;
+constexpr TShiftState ssShift = 1;
+constexpr TShiftState ssAlt = 2;
+constexpr TShiftState ssCtrl = 4;
+
+// What a native widget reports to the object that made it. The port calls these
+// on the main thread inside its catch-all, which hands an escaping exception to
+// the hook installed with SetEntryErrorHook.
+class TWidgetClient {
+ public:
+  // The object named as the sender when an entry fails.
+  virtual TObject* ClientObject() = 0;
+  // A button was clicked (mouse, Space, or Enter while it has the focus).
+  virtual void WidgetClicked() {}
+  // One typed character of an edit, before the edit takes it: set key to 0 to
+  // swallow it, or to another character to replace it.
+  virtual void WidgetKeyPress(char& /*key*/) {}
+  // A key was let go in an edit (never an auto-repeat); key is its virtual key.
+  virtual void WidgetKeyUp(std::uint16_t /*key*/, TShiftState /*shift*/) {}
+  // The user asked a window to close (close box, system menu, Alt+F4).
+  virtual void WidgetCloseRequested() {}
+  // A release posted with PostRelease has arrived; the client may delete itself.
+  virtual void WidgetReleased() {}
+  // The window manager has framed a window (see WatchFraming).
+  virtual void WidgetFramed() {}
+  // The toolkit destroyed the widget along with its parent; it is gone.
+  virtual void WidgetDestroyed() {}
+
+ protected:
+  ~TWidgetClient() = default;
+};
+
+// Message box flags and results (RunMessageBox), as the Windows API numbers
+// them.
+constexpr int MB_OK = 0x0;
+constexpr int MB_OKCANCEL = 0x1;
+constexpr int MB_ABORTRETRYIGNORE = 0x2;
+constexpr int MB_YESNOCANCEL = 0x3;
+constexpr int MB_YESNO = 0x4;
+constexpr int MB_RETRYCANCEL = 0x5;
+constexpr int MB_ICONSTOP = 0x10;
+constexpr int MB_ICONERROR = 0x10;
+constexpr int MB_ICONQUESTION = 0x20;
+constexpr int MB_ICONWARNING = 0x30;
+constexpr int MB_ICONINFORMATION = 0x40;
+constexpr int MB_TASKMODAL = 0x2000;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDABORT = 3;
+constexpr int IDRETRY = 4;
+constexpr int IDIGNORE = 5;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+namespace port {
+
+enum class WidgetKind { Window, Panel, Label, Edit, Memo, ListBox, Button };
+enum class WindowFrame { None, Fixed, Sizeable, Dialog };
+struct Rect {
+  int left = 0, top = 0, width = 0, height = 0;
+};
+
+// ---- the toolkit and its event loop ----
+void StartToolkit(int& argc, char** argv, const std::string& app_title);
+void StopToolkit();  // REQUIRES: every widget destroyed
+// Handles every event that waits; true when at least one was handled.
+bool ProcessWaitingEvents();
+// Sleeps until an event arrives (a wake-up or a quit included) and handles it.
+void WaitForEvents();
+// Posts a wake-up (any thread, never blocks); on arrival the port calls on_wake.
+void PostWakeUp();
+// Posts a quit request; on arrival the port calls on_quit.
+void PostQuit();
+void SetLoopHooks(std::function<void()> on_wake, std::function<void()> on_quit);
+void SetEntryErrorHook(std::function<void(TObject* sender, std::exception_ptr)> hook);
+Rect ScreenArea();
+std::string ExecutablePath();  // the running program's file
+// The first character upper case, the rest lower case, in Windows-1251.
+std::string TitleCase(std::string_view text);
+
+// ---- every widget ----
+NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client);
+void DestroyWidget(NativeWidget widget);
+void SetParent(NativeWidget widget, NativeWidget parent);  // none: top-level
+void SetBounds(NativeWidget widget, int left, int top, int width, int height);
+Rect Bounds(NativeWidget widget);
+Rect NaturalSize(NativeWidget widget);  // what a label's text needs
+void SetVisible(NativeWidget widget, bool visible);
+void SetEnabled(NativeWidget widget, bool enabled);
+void SetFont(NativeWidget widget, const TFont& font);  // face, size, style, text colour
+void SetBackground(NativeWidget widget, TColor color);
+void SetText(NativeWidget widget, std::string_view text);  // caption, or an edit's text
+std::string Text(NativeWidget widget);
+void SetAccessibleName(NativeWidget widget, std::string_view name);
+std::string AccessibleName(NativeWidget widget);
+void SetAccessibleDescription(NativeWidget widget, std::string_view description);
+void SetTabStop(NativeWidget widget, bool tab_stop);
+void SetTabOrder(NativeWidget before, NativeWidget after);
+// by_handler: as a program gives the focus; otherwise as the Tab key does.
+void SetFocus(NativeWidget widget, bool by_handler);
+// The client of the focused widget: of the program (window none) or the one
+// that window gives the focus to when it is active.
+TWidgetClient* FocusedClient(NativeWidget window);
+
+// ---- kinds ----
+void SetPanelBevel(NativeWidget panel, bool raised, bool lowered);
+void SelectAll(NativeWidget edit);
+int ListCount(NativeWidget list);
+std::string ListItem(NativeWidget list, int index);
+void ListAdd(NativeWidget list, std::string_view text);  // throws std::bad_alloc when full
+void ListDelete(NativeWidget list, int index);
+int ListSelected(NativeWidget list);            // -1 for none
+void ListSelect(NativeWidget list, int index);  // -1: none
+void ListSetItemHeight(NativeWidget list, int pixels);
+// The memo holds lines; lines added within a frame of the display reach the
+// document together. Every read below sees them.
+bool MemoEndsAtLineStart(NativeWidget memo);  // empty, or a line break last
+void MemoAddAtEnd(NativeWidget memo, std::string_view line, bool break_before,
+                  bool break_after);  // caret after it, selection given up
+void MemoFlush(NativeWidget memo);
+void MemoSetText(NativeWidget memo, std::string_view text);  // CR LF between lines
+std::string MemoText(NativeWidget memo);                     // CR LF between lines
+int MemoBlockCount(NativeWidget memo);  // counts the empty line after a final break
+std::string MemoLine(NativeWidget memo, int index);
+int MemoSelStart(NativeWidget memo);  // in the text with CR LF between lines
+int MemoSelLength(NativeWidget memo);
+void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal);
+
+// ---- windows ----
+// Creates the platform's window now, still hidden.
+void RealizeWindow(NativeWidget window);
+void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bool minimize,
+                    bool maximize, int client_width, int client_height);
+Rect FrameRect(NativeWidget window);  // the window with its frame, on the screen
+void MoveFrame(NativeWidget window, int left, int top);
+// Reports WidgetFramed once, when the window manager has framed the window.
+void WatchFraming(NativeWidget window);
+void ShowWindow(NativeWidget window);  // shows, raises and activates
+// While modal the window stays above owner and the others take no input.
+void BeginModal(NativeWidget window, NativeWidget owner);
+void EndModal(NativeWidget window);
+void ReleaseMouse();
+void PostRelease(NativeWidget window);
+
+// The active window and the focus, as they were; Restore skips what is gone.
+class SavedFocus {
+ public:
+  SavedFocus();
+  ~SavedFocus();
+  void Restore();
+  NativeWidget Active() const;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// ---- standard dialogs ----
+// A message box owned by owner (none: no owner); returns the button's IDOK...
+int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view caption, int flags);
+struct FontChoice {
+  std::string name;
+  int points = 0;  // 0: unchanged
+  TFontStyles style = 0;
+  TFontCharset charset = DEFAULT_CHARSET;
+  TColor color = clWindowText;
+  bool face_changed = false, script_changed = false, color_changed = false;
+};
+// Runs the font chooser starting from start; false when the user cancelled.
+bool RunFontDialog(const TFont& start, FontChoice& choice);
+
+}  // namespace port

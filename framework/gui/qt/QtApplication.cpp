@@ -1,0 +1,221 @@
+// The Qt port's toolkit and event loop: Qt's application with the last
+// catch-all and the Alt+F4 rule, one step of the loop, the wake-up and quit
+// requests, and the process-wide settings made at start.
+#include <malloc.h>
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDirIterator>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QScreen>
+#include <QThread>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+
+#include "framework/gui/qt/QtPort_p.h"
+
+namespace {
+
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kQuitEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+std::function<void()> on_wake;
+std::function<void()> on_quit;
+std::function<void(TObject*, std::exception_ptr)> entry_error_hook;
+
+// Qt's application with the last catch-all: nothing thrown by framework code
+// may unwind through Qt's own frames.
+class KvQApplication : public QApplication {
+ public:
+  KvQApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+  // Counts every event delivered, so that a loop step can tell whether it
+  // handled anything: Qt's plain Unix dispatcher delivers posted events
+  // without counting them in the result of processEvents.
+  std::atomic<unsigned> delivered{0};
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    delivered.fetch_add(1, std::memory_order_relaxed);
+    try {
+      const bool result = QApplication::notify(receiver, event);
+      if (event->type() == QEvent::KeyPress) {
+        CloseOnAltF4(receiver, static_cast<QKeyEvent*>(event));
+      }
+      return result;
+    } catch (...) {
+      qtport::ReportEntryError(qtport::ClientOf(receiver), std::current_exception());
+      return true;
+    }
+  }
+
+ private:
+  // Alt+F4 closes the window it is pressed in as its close box does: a form
+  // asks CloseForm, a dialog is cancelled, a message box ends with its escape
+  // button. The window manager normally takes the key before any window sees
+  // it; one that reaches a window all the same (no window manager, one
+  // without that binding, or one that missed the key while it was busy) must
+  // close it too, or the user's Alt+F4 is silently lost. A control that takes
+  // the key keeps it; a held key closes once.
+  static void CloseOnAltF4(QObject* receiver, QKeyEvent* key) {
+    if (key->isAccepted() || key->key() != Qt::Key_F4 || key->isAutoRepeat() ||
+        (key->modifiers() & ~Qt::KeypadModifier) != Qt::AltModifier) {
+      return;
+    }
+    auto* widget = qobject_cast<QWidget*>(receiver);
+    if (widget == nullptr) return;  // the window's own delivery, before the widgets'
+    key->accept();
+    widget->window()->close();
+  }
+};
+
+// The hidden target of the wake-up and quit requests.
+class WakeTarget : public QObject {
+ public:
+  // The wake-up event on its way. A worker builds it, so the main thread
+  // knows it by its address, published here with release order, rather than
+  // by reading its type: the only ordering between the worker's construction
+  // and that read would be the lock of Qt's post queue, which the thread
+  // sanitizer cannot see into. The application posts one wake-up at a time
+  // and it stays alive until delivered, so no other event can have its
+  // address meanwhile.
+  std::atomic<QEvent*> wake_event{nullptr};
+
+  void PostWake() {
+    auto* event = new QEvent(kWakeEvent);
+    wake_event.store(event, std::memory_order_release);
+    QCoreApplication::postEvent(this, event);
+  }
+
+  bool event(QEvent* event) override {
+    if (event == wake_event.load(std::memory_order_acquire)) {
+      wake_event.store(nullptr, std::memory_order_relaxed);
+      if (on_wake) qtport::RunGuarded(nullptr, on_wake);
+      return true;
+    }
+    if (event->type() == kQuitEvent) {
+      if (on_quit) on_quit();
+      return true;
+    }
+    return QObject::event(event);
+  }
+};
+
+std::unique_ptr<KvQApplication> application;
+std::unique_ptr<WakeTarget> wake_target;
+
+// The program's icon resource MAINICON with every size the program carries, so
+// that taskbars, title bars and switchers each take a sharp one.
+QIcon LoadProgramIcon() {
+  QIcon icon;
+  QDirIterator entries(QStringLiteral(":/MAINICON"), {QStringLiteral("*.png")}, QDir::Files);
+  while (entries.hasNext()) icon.addFile(entries.next());
+  return icon;
+}
+
+}  // namespace
+
+bool qtport::RunGuarded(TWidgetClient* client, const std::function<void()>& entry) {
+  try {
+    entry();
+    return true;
+  } catch (...) {
+    ReportEntryError(client, std::current_exception());
+    return false;
+  }
+}
+
+void qtport::ReportEntryError(TWidgetClient* client, std::exception_ptr error) {
+  if (entry_error_hook) {
+    entry_error_hook(client != nullptr ? client->ClientObject() : nullptr, error);
+  }
+}
+
+namespace port {
+
+void StartToolkit(int& argc, char** argv, const std::string& app_title) {
+  // The history's document grows its text and its tables by doubling them. A
+  // block below the allocator's mmap threshold, which glibc raises as large
+  // blocks come and go, is moved by copying when it grows: with a long history
+  // that stalls the main thread for up to a tenth of a second. A fixed
+  // threshold keeps every large block in a mapping of its own, which grows in
+  // place.
+  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  application = std::make_unique<KvQApplication>(argc, argv);
+  qtport::UseDetectableAutoRepeat();
+  QApplication::setQuitOnLastWindowClosed(false);
+  QApplication::setWindowIcon(LoadProgramIcon());
+  // The application name is also the window class (WM_CLASS) under X11.
+  QCoreApplication::setApplicationName(qtport::ToQString(app_title));
+#ifdef KV_DESKTOP_FILE_NAME
+  // Ties the windows to the installed desktop entry and its icon (the app id
+  // under Wayland).
+  QGuiApplication::setDesktopFileName(QStringLiteral(KV_DESKTOP_FILE_NAME));
+#endif
+  wake_target = std::make_unique<WakeTarget>();
+}
+
+void StopToolkit() {
+  wake_target.reset();
+  application.reset();
+}
+
+bool ProcessWaitingEvents() {
+  QAbstractEventDispatcher* dispatcher =
+      QAbstractEventDispatcher::instance(QThread::currentThread());
+  if (dispatcher == nullptr || application == nullptr) return false;
+  const unsigned delivered = application->delivered.load(std::memory_order_relaxed);
+  if (dispatcher->processEvents(QEventLoop::AllEvents)) return true;
+  return application->delivered.load(std::memory_order_relaxed) != delivered;
+}
+
+void WaitForEvents() {
+  QAbstractEventDispatcher* dispatcher =
+      QAbstractEventDispatcher::instance(QThread::currentThread());
+  if (dispatcher != nullptr) {
+    dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
+}
+
+void PostWakeUp() {
+  wake_target->PostWake();
+}
+
+void PostQuit() {
+  QCoreApplication::postEvent(wake_target.get(), new QEvent(kQuitEvent));
+}
+
+void SetLoopHooks(std::function<void()> wake, std::function<void()> quit) {
+  on_wake = std::move(wake);
+  on_quit = std::move(quit);
+}
+
+void SetEntryErrorHook(std::function<void(TObject* sender, std::exception_ptr)> hook) {
+  entry_error_hook = std::move(hook);
+}
+
+Rect ScreenArea() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return Rect{};
+  QRect area = screen->geometry();
+  return Rect{area.left(), area.top(), area.width(), area.height()};
+}
+
+std::string ExecutablePath() {
+  char buffer[4096];
+  ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return std::string();
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::string TitleCase(std::string_view text) {
+  QString title = qtport::ToQString(text);
+  if (title.isEmpty()) return std::string();
+  // Lower case from the second character on, in the text's own code page.
+  return qtport::FromQString(title.left(1).toUpper() + title.mid(1).toLower());
+}
+
+}  // namespace port
