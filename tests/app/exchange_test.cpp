@@ -10,8 +10,10 @@
 
 #include <QApplication>
 #include <QTest>
+#include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/chat.h"
@@ -244,9 +246,13 @@ TEST_F(ExchangeTest, DeliveryPendingWhileTheWindowIsDestroyedFindsNoHistory) {
   });
   Peer peer;
   peer.SendTo(kChatPort, "too late");
-  // Wait until the listener has handed the datagram over, without running it.
-  ASSERT_TRUE(QTest::qWaitFor([] { return PendingCallCount() == 1; }, 5000) ||
-              PendingCallCount() == 1);
+  // Wait until the listener has handed the datagram over, without running it:
+  // no events are handled meanwhile, since the wake-up would run the call.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (PendingCallCount() != 1 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(PendingCallCount(), 1);
   Application->ResetForTesting();  // destroys the window: controls first, then the server
   Form1 = nullptr;
   EXPECT_EQ(deliveries, 1);
