@@ -31,11 +31,16 @@ class KvWindow : public QWidget {
 
   bool event(QEvent* event) override {
     // The window manager adds the frame only after the window is mapped.
-    if (watch_framing && frameGeometry().size() != size()) {
+    if (watch_framing && FrameKnown()) {
       watch_framing = false;
       // Not from inside this event (it may be a paint): once it is handled.
-      QTimer::singleShot(
-          0, this, [this] { qtport::RunGuarded(client_, [this] { client_->WidgetFramed(); }); });
+      QTimer::singleShot(0, this, [this] {
+        if (!FrameKnown()) {
+          watch_framing = true;
+          return;
+        }
+        qtport::RunGuarded(client_, [this] { client_->WidgetFramed(); });
+      });
     }
     if (event->type() == kReleaseEvent) {
       qtport::RunGuarded(client_, [this] { client_->WidgetReleased(); });
@@ -45,6 +50,14 @@ class KvWindow : public QWidget {
   }
 
  private:
+  // While the window manager builds the frame, Qt can read the margins off a
+  // frame window that is not sized yet, and the frame reads smaller than the
+  // window (a window centred with it lands with its corner on the centre):
+  // only a frame around the whole window is the real one.
+  bool FrameKnown() const {
+    return frameGeometry().size() != size() && frameGeometry().contains(geometry());
+  }
+
   TWidgetClient* client_;
 };
 
