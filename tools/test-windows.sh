@@ -23,6 +23,20 @@ export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# The windows' fonts, as on Windows: Tahoma from Wine's own fonts (fonts-wine),
+# which this Wine finds only in the prefix's font folder, and Times New Roman
+# drawn with its metric twin Liberation Serif (fonts-liberation), where Wine
+# would otherwise fall back to a sans-serif face.
+prepare_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts"
+  for face in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+    [ -f "$fonts/${face##*/}" ] || cp "$face" "$fonts/"
+  done
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' \
+    /d 'Liberation Serif' /f >/dev/null 2>&1 </dev/null
+}
+
 run_tests() {
   # A server left from an earlier run may sit in another network namespace.
   wineserver --kill 2>/dev/null || true
@@ -32,6 +46,7 @@ run_tests() {
     wineboot --init >/dev/null 2>&1
   fi
   wineserver --persistent=60
+  prepare_fonts
   # The first Wine program of a session starts Wine's background services,
   # which would inherit the output pipe of whichever test came first and keep
   # ctest waiting for them; start them here, detached from any pipe.
@@ -107,7 +122,7 @@ smoke_gui() {
 
 echo "==== $dir: tests under Wine"
 if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-  export -f run_tests smoke_gui
+  export -f prepare_fonts run_tests smoke_gui
   export dir jobs
   unshare -n bash -c 'ip link set lo up && run_tests && smoke_gui'
 else
