@@ -2,9 +2,9 @@
 // "TApplication"), which owns the forms, stands for the program on the taskbar
 // and receives the wake-up message; one step of the loop with the dialog
 // manager's keyboard rules; the wake-up and quit requests.
-#include <stdexcept>
 #include <utility>
 
+#include "framework/core/SysUtils.h"
 #include "framework/gui/win32/Win32Port_p.h"
 
 namespace {
@@ -55,7 +55,7 @@ void RegisterClassOnce(const wchar_t* name, WNDPROC procedure, HBRUSH background
   window_class.hbrBackground = background;
   window_class.lpszClassName = name;
   if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw std::runtime_error("Error creating window class");
+    throw EOutOfResources("Error creating window class");
   }
 }
 
@@ -161,7 +161,7 @@ void StartToolkit(int& /*argc*/, char** /*argv*/, const std::string& app_title) 
   parking_window = CreateWindowExW(0, kPanelClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                    win32port::Instance(), nullptr);
   if (application_window == nullptr || parking_window == nullptr) {
-    throw std::runtime_error("Error creating window");
+    throw EOutOfResources("Error creating window");
   }
 }
 
