@@ -12,7 +12,7 @@ packages=(
   socat iproute2 procps python3 util-linux
   fonts-dejavu-core fonts-liberation
   dpkg-dev desktop-file-utils appstream weston qt6-wayland
-  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64
+  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 fonts-wine nsis
 )
 
 missing=()

@@ -23,6 +23,20 @@ export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# The windows' fonts, as on Windows: Tahoma from Wine's own fonts (fonts-wine),
+# which this Wine finds only in the prefix's font folder, and Times New Roman
+# drawn with its metric twin Liberation Serif (fonts-liberation), where Wine
+# would otherwise fall back to a sans-serif face.
+prepare_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts"
+  for face in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+    [ -f "$fonts/${face##*/}" ] || cp "$face" "$fonts/"
+  done
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' \
+    /d 'Liberation Serif' /f >/dev/null 2>&1 </dev/null
+}
+
 run_tests() {
   # A server left from an earlier run may sit in another network namespace.
   wineserver --kill 2>/dev/null || true
@@ -32,6 +46,7 @@ run_tests() {
     wineboot --init >/dev/null 2>&1
   fi
   wineserver --persistent=60
+  prepare_fonts
   # The first Wine program of a session starts Wine's background services,
   # which would inherit the output pipe of whichever test came first and keep
   # ctest waiting for them; start them here, detached from any pipe.
@@ -43,11 +58,73 @@ run_tests() {
   return $status
 }
 
+# The program under Wine on its own X server with openbox: kvelmar.exe starts,
+# shows the chat window (not the zero-size application window) and ends with
+# exit code 0 when the window is closed as a person closes it (Alt+F4).
+# Every wait polls with a deadline.
+smoke_gui() {
+  wineserver --kill 2>/dev/null || true
+  wineserver --wait 2>/dev/null || true
+  local log=$dir/smoke-gui
+  mkdir -p "$log"
+  local display_fd
+  exec {display_fd}<> <(:)
+  Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp >"$log/xvfb.log" 2>&1 &
+  local xvfb=$!
+  local number=""
+  for _ in $(seq 1 100); do
+    read -r -t 0.1 number <&"$display_fd" && break
+  done
+  exec {display_fd}<&-
+  if [ -z "$number" ]; then
+    echo "smoke: Xvfb did not start"
+    kill "$xvfb" 2>/dev/null
+    return 1
+  fi
+  export DISPLAY=:$number
+  openbox >"$log/openbox.log" 2>&1 &
+  local openbox=$!
+  local status=1 window="" code=""
+  rm -f "$log/exit-code"
+  (
+    wine "$dir/app/kvelmar.exe" >"$log/kvelmar.log" 2>&1
+    echo $? >"$log/exit-code"
+  ) &
+  for _ in $(seq 1 240); do
+    for candidate in $(xdotool search --onlyvisible --name '^Kvelmar$' 2>/dev/null); do
+      if ! xdotool getwindowgeometry "$candidate" | grep -q 'Geometry: 1x1$'; then
+        window=$candidate
+      fi
+    done
+    [ -n "$window" ] && break
+    sleep 0.25
+  done
+  if [ -z "$window" ]; then
+    echo "smoke: no chat window under Wine"
+  else
+    echo "smoke: chat window $(xdotool getwindowgeometry "$window" | tr -s '\n ' ' ')"
+    xdotool windowactivate --sync "$window" key --clearmodifiers alt+F4
+    for _ in $(seq 1 120); do
+      [ -s "$log/exit-code" ] && break
+      sleep 0.25
+    done
+    code=$(cat "$log/exit-code" 2>/dev/null || true)
+    echo "smoke: kvelmar.exe ended with exit code ${code:-none}"
+    [ "$code" = 0 ] && status=0
+  fi
+  wineserver --kill 2>/dev/null || true
+  wineserver --wait 2>/dev/null || true
+  kill "$openbox" "$xvfb" 2>/dev/null || true
+  wait "$openbox" "$xvfb" 2>/dev/null || true
+  unset DISPLAY
+  return $status
+}
+
 echo "==== $dir: tests under Wine"
 if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-  export -f run_tests
+  export -f prepare_fonts run_tests smoke_gui
   export dir jobs
-  unshare -n bash -c 'ip link set lo up && run_tests'
+  unshare -n bash -c 'ip link set lo up && run_tests && smoke_gui'
 else
-  run_tests
+  run_tests && smoke_gui
 fi

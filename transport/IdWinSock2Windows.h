@@ -8,7 +8,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The system's MulDiv (C linkage) would clash with the window framework's own
+// in a file that includes both; the transport never calls it.
+#define MulDiv SystemMulDiv
 #include <winsock2.h>
+#undef MulDiv
 
 #include <cstdint>
 

@@ -1,0 +1,238 @@
+// The Win32 port's toolkit and event loop: the application window (class
+// "TApplication"), which owns the forms, stands for the program on the taskbar
+// and receives the wake-up message; one step of the loop with the dialog
+// manager's keyboard rules; the wake-up and quit requests.
+#include <utility>
+
+#include "framework/core/SysUtils.h"
+#include "framework/gui/win32/Win32Port_p.h"
+
+namespace {
+
+constexpr wchar_t kApplicationClass[] = L"TApplication";
+constexpr wchar_t kFormClass[] = L"KvForm";
+constexpr wchar_t kPanelClass[] = L"KvPanel";
+
+std::function<void()> on_wake;
+std::function<void()> on_quit;
+std::function<void(TObject*, std::exception_ptr)> entry_error_hook;
+
+HWND application_window = nullptr;
+HWND parking_window = nullptr;
+HWND main_form = nullptr;
+
+LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_NULL:
+      // The wake-up: workers have handed calls over to the main thread.
+      if (on_wake) win32port::RunGuarded(nullptr, on_wake);
+      return 0;
+    case win32port::kQuitMessage:
+      if (on_quit) win32port::RunGuarded(nullptr, on_quit);
+      return 0;
+    case WM_CLOSE:
+      // The taskbar entry's Close closes the main form as its close box does.
+      if (main_form != nullptr && IsWindow(main_form)) {
+        PostMessageW(main_form, WM_CLOSE, 0, 0);
+      }
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    default:
+      return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
+void RegisterClassOnce(const wchar_t* name, WNDPROC procedure, HBRUSH background) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.style = CS_DBLCLKS;
+  window_class.lpfnWndProc = procedure;
+  window_class.hInstance = win32port::Instance();
+  window_class.hIcon = LoadIconW(win32port::Instance(), L"MAINICON");
+  if (window_class.hIcon == nullptr) window_class.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = background;
+  window_class.lpszClassName = name;
+  if (RegisterClassExW(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    throw EOutOfResources("Error creating window class");
+  }
+}
+
+// Whether a message is for one of the port's forms, whose keyboard the dialog
+// manager runs (Tab, Shift+Tab, arrow keys between buttons).
+HWND FormOf(HWND window) {
+  if (window == nullptr) return nullptr;
+  HWND root = GetAncestor(window, GA_ROOT);
+  wchar_t name[16];
+  if (root == nullptr || GetClassNameW(root, name, 16) == 0) return nullptr;
+  return lstrcmpW(name, kFormClass) == 0 ? root : nullptr;
+}
+
+void Dispatch(MSG& message) {
+  if (HWND form = FormOf(message.hwnd); form != nullptr && IsDialogMessageW(form, &message)) {
+    return;
+  }
+  TranslateMessage(&message);
+  DispatchMessageW(&message);
+}
+
+BOOL CALLBACK NoteVisibleForm(HWND window, LPARAM any_visible) {
+  wchar_t name[16];
+  if (IsWindowVisible(window) && GetClassNameW(window, name, 16) != 0 &&
+      lstrcmpW(name, kFormClass) == 0) {
+    *reinterpret_cast<bool*>(any_visible) = true;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+HINSTANCE win32port::Instance() {
+  return GetModuleHandleW(nullptr);
+}
+
+HWND win32port::ApplicationWindow() {
+  return application_window;
+}
+
+HWND win32port::ParkingWindow() {
+  return parking_window;
+}
+
+void win32port::SetMainForm(HWND form) {
+  main_form = form;
+}
+
+void win32port::UpdateApplicationWindow() {
+  if (application_window == nullptr) return;
+  bool any_visible = false;
+  EnumThreadWindows(GetCurrentThreadId(), NoteVisibleForm, reinterpret_cast<LPARAM>(&any_visible));
+  if (any_visible == (IsWindowVisible(application_window) != FALSE)) return;
+  SetWindowPos(application_window, nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
+                   (any_visible ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+}
+
+bool win32port::RunGuarded(TWidgetClient* client, const std::function<void()>& entry) {
+  try {
+    entry();
+    return true;
+  } catch (...) {
+    if (entry_error_hook) {
+      try {
+        entry_error_hook(client != nullptr ? client->ClientObject() : nullptr,
+                         std::current_exception());
+      } catch (...) {
+        // Nothing may unwind through the system's frames.
+      }
+    }
+    return false;
+  }
+}
+
+std::wstring win32port::ToWide(std::string_view ansi) {
+  std::u16string text = AnsiToUtf16(ansi);
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string win32port::FromWide(std::wstring_view text) {
+  return Utf16ToAnsi(
+      std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
+}
+
+namespace port {
+
+void StartToolkit(int& /*argc*/, char** /*argv*/, const std::string& app_title) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  RegisterClassOnce(kApplicationClass, ApplicationProc, nullptr);
+  RegisterClassOnce(kFormClass, win32port::ContainerProc,
+                    reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  RegisterClassOnce(kPanelClass, win32port::ContainerProc,
+                    reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+  // Zero size at the centre of the screen: it draws nothing even while shown.
+  application_window =
+      CreateWindowExW(0, kApplicationClass, win32port::ToWide(app_title).c_str(),
+                      WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                      GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
+                      nullptr, nullptr, win32port::Instance(), nullptr);
+  parking_window = CreateWindowExW(0, kPanelClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                   win32port::Instance(), nullptr);
+  if (application_window == nullptr || parking_window == nullptr) {
+    throw EOutOfResources("Error creating window");
+  }
+}
+
+void StopToolkit() {
+  if (parking_window != nullptr) DestroyWindow(std::exchange(parking_window, nullptr));
+  if (application_window != nullptr) DestroyWindow(std::exchange(application_window, nullptr));
+  main_form = nullptr;
+}
+
+bool ProcessWaitingEvents() {
+  bool handled = false;
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    handled = true;
+    Dispatch(message);
+  }
+  return handled;
+}
+
+void WaitForEvents() {
+  MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  ProcessWaitingEvents();
+}
+
+void PostWakeUp() {
+  PostMessageW(application_window, WM_NULL, 0, 0);
+}
+
+void PostQuit() {
+  PostMessageW(application_window, win32port::kQuitMessage, 0, 0);
+}
+
+void SetLoopHooks(std::function<void()> wake, std::function<void()> quit) {
+  on_wake = std::move(wake);
+  on_quit = std::move(quit);
+}
+
+void SetEntryErrorHook(std::function<void(TObject* sender, std::exception_ptr)> hook) {
+  entry_error_hook = std::move(hook);
+}
+
+Rect ScreenArea() {
+  return Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+std::string ExecutablePath() {
+  // UTF-8, as the neutral code reads the path of the Linux build.
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::string();
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr,
+                                  0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), utf8.data(), bytes,
+                      nullptr, nullptr);
+  return utf8;
+}
+
+std::string TitleCase(std::string_view text) {
+  std::wstring title = win32port::ToWide(text);
+  if (title.empty()) return std::string();
+  CharUpperBuffW(title.data(), 1);
+  if (title.size() > 1) CharLowerBuffW(title.data() + 1, static_cast<DWORD>(title.size() - 1));
+  return win32port::FromWide(title);
+}
+
+}  // namespace port

@@ -1,0 +1,270 @@
+// The Win32 port's memo: a read-only multi-line EDIT that holds back lines
+// added in quick succession until the end of the display's frame, and the
+// memo's operations.
+//
+// Every change of the edit's text costs a new layout of the changed lines, a
+// scroll-bar update and a repaint, so lines added within one frame of the last
+// insertion (three frames during a flood) wait and go in together at the end
+// of the frame; a line after a quiet frame goes in at once. What waits goes in
+// before any read of the port and before any input of the user reaches the
+// edit. The port is the only writer of the text, so it keeps where each line
+// starts and how long the text is, and never has to count the edit's lines.
+#include <algorithm>
+
+#include "framework/core/ScopeGuard.h"
+#include "framework/gui/win32/Win32Port_p.h"
+
+namespace win32port {
+
+struct MemoState {
+  std::wstring waiting;  // text not yet in the edit, lines split by CR LF
+  bool caret_to_end = false;
+  bool flushing = false;
+  bool inserted_before = false;
+  ULONGLONG last_insertion_ms = 0;
+  std::size_t last_insertion_breaks = 0;
+  std::size_t length = 0;             // of the edit's text
+  std::vector<std::uint32_t> starts;  // of every line, the last one included
+};
+
+}  // namespace win32port
+
+using win32port::MemoState;
+using win32port::WidgetData;
+
+namespace {
+
+constexpr UINT_PTR kFrameTimer = 1;
+constexpr std::size_t kFloodBreaks = 64;
+constexpr std::size_t kKeptCapacity = 64 * 1024;
+
+// Lone CR and LF inside a line are not line breaks; they show as these symbols,
+// which have no Windows-1251 code, so reading back is unambiguous.
+constexpr wchar_t kShownCR = L'\u240D';
+constexpr wchar_t kShownLF = L'\u240A';
+
+void AppendShown(std::wstring& out, std::string_view ansi) {
+  std::wstring text = win32port::ToWide(ansi);
+  out.reserve(out.size() + text.size() + 2);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    wchar_t c = text[i];
+    if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
+      out += L"\r\n";
+      ++i;
+    } else if (c == L'\r') {
+      out += kShownCR;
+    } else if (c == L'\n') {
+      out += kShownLF;
+    } else {
+      out += c;
+    }
+  }
+}
+
+std::string FromShown(std::wstring_view shown) {
+  std::wstring text(shown);
+  for (wchar_t& c : text) {
+    if (c == kShownCR) c = L'\r';
+    if (c == kShownLF) c = L'\n';
+  }
+  return win32port::FromWide(text);
+}
+
+MemoState& State(NativeWidget memo) {
+  return *win32port::DataOf(memo)->memo;
+}
+
+// Notes where the lines of text start, text going in at offset.
+std::size_t NoteLineStarts(MemoState& state, std::wstring_view text, std::size_t offset) {
+  std::size_t breaks = 0;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == L'\r' && text[i + 1] == L'\n') {
+      state.starts.push_back(static_cast<std::uint32_t>(offset + i + 2));
+      ++breaks;
+    }
+  }
+  return breaks;
+}
+
+// One frame of the display, in milliseconds.
+int FrameMs(HWND memo) {
+  HDC dc = GetDC(memo);
+  int rate = GetDeviceCaps(dc, VREFRESH);
+  ReleaseDC(memo, dc);
+  if (rate < 24 || rate > 240) rate = 60;
+  return 1000 / rate;
+}
+
+// Puts in what waits. Every reader of the text calls this first.
+void Flush(HWND memo) {
+  MemoState& state = State(memo);
+  if (state.flushing) return;
+  KillTimer(memo, kFrameTimer);
+  if (!state.caret_to_end && state.waiting.empty()) return;
+  state.flushing = true;
+  ScopeGuard done([&state] { state.flushing = false; });
+  if (!state.waiting.empty()) {
+    state.last_insertion_breaks = NoteLineStarts(state, state.waiting, state.length);
+    SendMessageW(memo, EM_SETSEL, state.length, state.length);
+    SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(state.waiting.c_str()));
+    state.length += state.waiting.size();
+    if (state.waiting.capacity() > kKeptCapacity) {
+      state.waiting = std::wstring();
+    } else {
+      state.waiting.clear();
+    }
+    state.inserted_before = true;
+    state.last_insertion_ms = GetTickCount64();
+  }
+  if (state.caret_to_end) {
+    state.caret_to_end = false;
+    SendMessageW(memo, EM_SETSEL, state.length, state.length);
+    SendMessageW(memo, EM_SCROLLCARET, 0, 0);
+  }
+}
+
+void AddAtEnd(HWND memo, std::wstring_view text) {
+  MemoState& state = State(memo);
+  state.waiting += text;
+  state.caret_to_end = true;
+  const int frame_ms = FrameMs(memo);
+  const ULONGLONG wait_ms = state.last_insertion_breaks > kFloodBreaks ? 3 * frame_ms : frame_ms;
+  const ULONGLONG elapsed = GetTickCount64() - state.last_insertion_ms;
+  if (!state.inserted_before || elapsed >= wait_ms) {
+    Flush(memo);
+  } else {
+    // SetTimer on a running timer restarts it: only the first line sets it.
+    if (state.waiting.size() == text.size()) {
+      SetTimer(memo, kFrameTimer, static_cast<UINT>(wait_ms - elapsed), nullptr);
+    }
+  }
+}
+
+std::wstring EditText(HWND memo) {
+  MemoState& state = State(memo);
+  std::wstring text(state.length + 1, L'\0');
+  int length = GetWindowTextW(memo, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(std::max(length, 0)));
+  return text;
+}
+
+}  // namespace
+
+namespace win32port {
+
+void MemoStateDeleter::operator()(MemoState* state) const {
+  delete state;
+}
+
+void CreateMemoState(WidgetData& data) {
+  data.memo.reset(new MemoState);
+  data.memo->starts.push_back(0);
+}
+
+bool MemoMessage(HWND memo, WidgetData& data, UINT message, WPARAM wparam, LRESULT& result) {
+  switch (message) {
+    case WM_TIMER:
+      if (wparam != kFrameTimer) return false;
+      Flush(memo);
+      result = 0;
+      return true;
+    // The user's input, and the reads of assistive tools: they see the text
+    // with every line added.
+    case WM_KEYDOWN:
+    case WM_CHAR:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+    case WM_MOUSEWHEEL:
+    case WM_CONTEXTMENU:
+    case WM_VSCROLL:
+    case WM_GETTEXT:
+    case WM_GETTEXTLENGTH:
+      if (data.memo != nullptr) Flush(memo);
+      return false;
+    default:
+      return false;
+  }
+}
+
+}  // namespace win32port
+
+namespace port {
+
+bool MemoEndsAtLineStart(NativeWidget memo) {
+  MemoState& state = State(memo);
+  if (!state.waiting.empty()) return state.waiting.back() == L'\n';
+  return state.length == state.starts.back();
+}
+
+void MemoAddAtEnd(NativeWidget memo, std::string_view line, bool break_before, bool break_after) {
+  std::wstring text;
+  if (break_before) text += L"\r\n";
+  AppendShown(text, line);
+  if (break_after) text += L"\r\n";
+  AddAtEnd(memo, text);
+}
+
+void MemoFlush(NativeWidget memo) {
+  Flush(memo);
+}
+
+void MemoSetText(NativeWidget memo, std::string_view text) {
+  MemoState& state = State(memo);
+  KillTimer(memo, kFrameTimer);
+  state.waiting = std::wstring();
+  state.caret_to_end = false;
+  std::wstring shown;
+  AppendShown(shown, text);
+  state.starts.assign(1, 0);
+  NoteLineStarts(state, shown, 0);
+  SetWindowTextW(memo, shown.c_str());
+  state.length = shown.size();
+}
+
+std::string MemoText(NativeWidget memo) {
+  Flush(memo);
+  return FromShown(EditText(memo));
+}
+
+int MemoBlockCount(NativeWidget memo) {
+  Flush(memo);
+  return static_cast<int>(State(memo).starts.size());
+}
+
+std::string MemoLine(NativeWidget memo, int index) {
+  Flush(memo);
+  MemoState& state = State(memo);
+  if (index < 0 || static_cast<std::size_t>(index) >= state.starts.size()) return std::string();
+  const std::size_t line = static_cast<std::size_t>(index);
+  const std::size_t start = state.starts[line];
+  const std::size_t end =
+      line + 1 < state.starts.size() ? state.starts[line + 1] - 2 : state.length;
+  std::wstring text = EditText(memo);
+  if (start > text.size()) return std::string();
+  return FromShown(std::wstring_view(text).substr(start, std::min(end, text.size()) - start));
+}
+
+int MemoSelStart(NativeWidget memo) {
+  Flush(memo);
+  DWORD start = 0, end = 0;
+  SendMessageW(memo, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  return static_cast<int>(start);
+}
+
+int MemoSelLength(NativeWidget memo) {
+  Flush(memo);
+  DWORD start = 0, end = 0;
+  SendMessageW(memo, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  return static_cast<int>(end - start);
+}
+
+void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal) {
+  // The history wraps its lines at the edit's width, so a horizontal bar would
+  // never have anything to scroll.
+  ShowScrollBar(memo, SB_VERT, vertical ? TRUE : FALSE);
+  ShowScrollBar(memo, SB_HORZ, horizontal ? TRUE : FALSE);
+}
+
+}  // namespace port

@@ -1,0 +1,655 @@
+// The Win32 port's widgets and windows: the system's own controls (STATIC,
+// EDIT, LISTBOX, BUTTON) subclassed to report to their clients, the port's
+// form and panel windows, the operations on every widget, the modal state and
+// the saved focus. The memo's own operations are in Win32Memo.cpp.
+#include <algorithm>
+#include <utility>
+
+#include "framework/gui/win32/Win32Port_p.h"
+
+namespace win32port {
+
+WidgetData::WidgetData(port::WidgetKind k, TWidgetClient* c)
+    : kind(k),
+      client(c),
+      background(k == port::WidgetKind::Edit || k == port::WidgetKind::Memo ||
+                         k == port::WidgetKind::ListBox
+                     ? clWindow
+                     : clBtnFace) {}
+
+WidgetData::~WidgetData() {
+  if (font != nullptr) DeleteObject(font);
+  if (background_brush != nullptr) DeleteObject(background_brush);
+}
+
+HBRUSH WidgetData::BackgroundBrush() {
+  if (IsSystemColor(background)) return GetSysColorBrush(background & 0xFF);
+  if (background_brush == nullptr) background_brush = CreateSolidBrush(ToColorRef(background));
+  return background_brush;
+}
+
+COLORREF ToColorRef(TColor color) {
+  if (IsSystemColor(color)) return GetSysColor(color & 0xFF);
+  return static_cast<COLORREF>(color);
+}
+
+WidgetData* DataOf(HWND window) {
+  return window != nullptr ? reinterpret_cast<WidgetData*>(GetWindowLongPtrW(window, GWLP_USERDATA))
+                           : nullptr;
+}
+
+TWidgetClient* ClientOf(HWND window) {
+  for (; window != nullptr; window = GetParent(window)) {
+    if (WidgetData* data = DataOf(window); data != nullptr && data->client != nullptr) {
+      return data->client;
+    }
+    if ((GetWindowLongPtrW(window, GWL_STYLE) & WS_CHILD) == 0) break;
+  }
+  return nullptr;
+}
+
+}  // namespace win32port
+
+using win32port::DataOf;
+using win32port::RunGuarded;
+using win32port::WidgetData;
+
+namespace {
+
+TShiftState CurrentShift() {
+  TShiftState shift = 0;
+  if (GetKeyState(VK_SHIFT) < 0) shift |= ssShift;
+  if (GetKeyState(VK_MENU) < 0) shift |= ssAlt;
+  if (GetKeyState(VK_CONTROL) < 0) shift |= ssCtrl;
+  return shift;
+}
+
+// A window's data is freed with the window; a client the framework still
+// holds hears that the widget is gone.
+void Destroyed(HWND window) {
+  WidgetData* data = DataOf(window);
+  if (data == nullptr) return;
+  SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  TWidgetClient* client = std::exchange(data->client, nullptr);
+  delete data;
+  if (client != nullptr) client->WidgetDestroyed();
+}
+
+// One typed character of an edit goes to its client first, which may swallow
+// or replace it. Returns whether the edit takes the (possibly replaced)
+// character, in typed.
+bool EditKeyPress(WidgetData& data, wchar_t& typed) {
+  std::string ansi = win32port::FromWide(std::wstring_view(&typed, 1));
+  if (ansi.size() != 1 || data.client == nullptr) return true;
+  const char original = ansi[0];
+  char key = original;
+  if (!RunGuarded(data.client, [&] { data.client->WidgetKeyPress(key); })) return false;
+  if (key == '\0') return false;
+  if (key != original) {
+    // Control characters other than a kept Enter do not become text.
+    if (static_cast<unsigned char>(key) < 0x20) return false;
+    std::wstring replaced = win32port::ToWide(std::string_view(&key, 1));
+    typed = replaced[0];
+  }
+  // A single-line edit has no use for a line break.
+  return typed != L'\r' && typed != L'\n';
+}
+
+HWND MakeControl(const wchar_t* system_class, DWORD style, DWORD ex_style) {
+  return CreateWindowExW(ex_style, system_class, L"", WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0,
+                         0, win32port::ParkingWindow(), nullptr, win32port::Instance(), nullptr);
+}
+
+HWND MakeWidget(port::WidgetKind kind) {
+  switch (kind) {
+    case port::WidgetKind::Window:
+      return CreateWindowExW(
+          WS_EX_CONTROLPARENT, L"KvForm", L"",
+          WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, CW_USEDEFAULT,
+          CW_USEDEFAULT, 0, 0, win32port::ApplicationWindow(), nullptr, win32port::Instance(),
+          nullptr);
+    case port::WidgetKind::Panel:
+      return CreateWindowExW(WS_EX_CONTROLPARENT, L"KvPanel", L"",
+                             WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0,
+                             win32port::ParkingWindow(), nullptr, win32port::Instance(), nullptr);
+    case port::WidgetKind::Label:
+      return MakeControl(L"STATIC", SS_LEFT | SS_NOPREFIX, 0);
+    case port::WidgetKind::Edit:
+      return MakeControl(L"EDIT", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+    case port::WidgetKind::Memo:
+      return MakeControl(L"EDIT",
+                         WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL |
+                             ES_READONLY | ES_NOHIDESEL,
+                         WS_EX_CLIENTEDGE);
+    case port::WidgetKind::ListBox:
+      return MakeControl(L"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                         WS_EX_CLIENTEDGE);
+    case port::WidgetKind::Button:
+      return MakeControl(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0);
+  }
+  return nullptr;
+}
+
+std::wstring WindowText(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  int length = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(std::max(length, 0)));
+  return text;
+}
+
+BOOL CALLBACK DisableForModal(HWND window, LPARAM modal) {
+  auto* data = DataOf(reinterpret_cast<HWND>(modal));
+  if (window != reinterpret_cast<HWND>(modal) && window != win32port::ApplicationWindow() &&
+      IsWindowVisible(window) && IsWindowEnabled(window)) {
+    EnableWindow(window, FALSE);
+    data->disabled_by_modal.push_back(window);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+namespace win32port {
+
+LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  WidgetData* data = DataOf(window);
+  if (data == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+  const WNDPROC base = data->base_proc;
+  if (message == WM_NCDESTROY) {
+    LRESULT result = CallWindowProcW(base, window, message, wparam, lparam);
+    Destroyed(window);
+    return result;
+  }
+  switch (data->kind) {
+    case port::WidgetKind::Edit:
+      if (message == WM_CHAR) {
+        auto typed = static_cast<wchar_t>(wparam);
+        if (!EditKeyPress(*data, typed)) return 0;
+        return CallWindowProcW(base, window, message, typed, lparam);
+      }
+      if (message == WM_KEYUP) {
+        LRESULT result = CallWindowProcW(base, window, message, wparam, lparam);
+        if (data->client != nullptr) {
+          auto key = static_cast<std::uint16_t>(wparam);
+          TShiftState shift = CurrentShift();
+          TWidgetClient* client = data->client;
+          RunGuarded(client, [&] { client->WidgetKeyUp(key, shift); });
+        }
+        return result;
+      }
+      if (message == WM_GETDLGCODE) {
+        // Enter goes to the edit's key handlers, not to a default button.
+        LRESULT code = CallWindowProcW(base, window, message, wparam, lparam);
+        auto* key = reinterpret_cast<MSG*>(lparam);
+        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
+          code |= DLGC_WANTMESSAGE;
+        }
+        return code;
+      }
+      break;
+    case port::WidgetKind::Button:
+      if (message == WM_GETDLGCODE) {
+        LRESULT code = CallWindowProcW(base, window, message, wparam, lparam);
+        auto* key = reinterpret_cast<MSG*>(lparam);
+        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
+          code |= DLGC_WANTMESSAGE;
+        }
+        return code;
+      }
+      // Enter clicks the button that has the focus; with Shift, Ctrl or Alt
+      // held, or repeated, it does nothing here.
+      if (message == WM_KEYDOWN && wparam == VK_RETURN) {
+        if ((lparam & (1 << 30)) == 0 && CurrentShift() == 0 && data->client != nullptr) {
+          TWidgetClient* client = data->client;
+          RunGuarded(client, [client] { client->WidgetClicked(); });
+        }
+        return 0;
+      }
+      if (message == WM_CHAR && wparam == L'\r') return 0;
+      break;
+    case port::WidgetKind::Memo: {
+      LRESULT result = 0;
+      if (MemoMessage(window, *data, message, wparam, result)) return result;
+      if (message == WM_GETDLGCODE) {
+        // Tab leaves the history, as it leaves every other control.
+        return CallWindowProcW(base, window, message, wparam, lparam) &
+               ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return CallWindowProcW(base, window, message, wparam, lparam);
+}
+
+LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  WidgetData* data = DataOf(window);
+  switch (message) {
+    case WM_COMMAND:
+      if (lparam != 0 && HIWORD(wparam) == BN_CLICKED) {
+        WidgetData* control = DataOf(reinterpret_cast<HWND>(lparam));
+        if (control != nullptr && control->kind == port::WidgetKind::Button &&
+            control->client != nullptr) {
+          TWidgetClient* client = control->client;
+          RunGuarded(client, [client] { client->WidgetClicked(); });
+        }
+      }
+      // Escape's IDCANCEL from the dialog manager (no control) does nothing.
+      return 0;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN: {
+      WidgetData* control = DataOf(reinterpret_cast<HWND>(lparam));
+      auto dc = reinterpret_cast<HDC>(wparam);
+      if (control == nullptr) break;
+      SetTextColor(dc, ToColorRef(control->text_color));
+      if (control->kind == port::WidgetKind::Label || control->kind == port::WidgetKind::Button) {
+        // A label shows its parent's background.
+        SetBkMode(dc, TRANSPARENT);
+        return reinterpret_cast<LRESULT>(data != nullptr ? data->BackgroundBrush()
+                                                         : GetSysColorBrush(COLOR_BTNFACE));
+      }
+      SetBkColor(dc, ToColorRef(control->background));
+      return reinterpret_cast<LRESULT>(control->BackgroundBrush());
+    }
+    case WM_ERASEBKGND:
+      if (data != nullptr) {
+        RECT area;
+        GetClientRect(window, &area);
+        FillRect(reinterpret_cast<HDC>(wparam), &area, data->BackgroundBrush());
+        return 1;
+      }
+      break;
+    case WM_PAINT:
+      if (data != nullptr && (data->raised || data->lowered)) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        RECT area;
+        GetClientRect(window, &area);
+        DrawEdge(dc, &area, data->raised ? BDR_RAISEDINNER : BDR_SUNKENOUTER, BF_RECT);
+        EndPaint(window, &paint);
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      if (data != nullptr && data->client != nullptr) {
+        TWidgetClient* client = data->client;
+        RunGuarded(client, [client] { client->WidgetCloseRequested(); });
+      }
+      return 0;
+    case WM_ACTIVATE:
+      if (data == nullptr) break;
+      if (LOWORD(wparam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus != nullptr && IsChild(window, focus)) data->saved_focus = focus;
+      } else if (data->saved_focus != nullptr && IsWindow(data->saved_focus) &&
+                 IsChild(window, data->saved_focus)) {
+        SetFocus(data->saved_focus);
+        return 0;
+      }
+      break;
+    case kReleaseMessage:
+      if (data != nullptr && data->client != nullptr) {
+        TWidgetClient* client = data->client;
+        RunGuarded(client, [client] { client->WidgetReleased(); });
+      }
+      return 0;
+    case kFramedMessage:
+      if (data != nullptr && data->client != nullptr) {
+        TWidgetClient* client = data->client;
+        RunGuarded(client, [client] { client->WidgetFramed(); });
+      }
+      return 0;
+    case WM_NCDESTROY:
+      Destroyed(window);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace win32port
+
+namespace port {
+
+// ---- every widget ----
+
+NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
+  HWND window = MakeWidget(kind);
+  if (window == nullptr) throw std::bad_alloc();
+  auto* data = new WidgetData(kind, client);
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+  if (kind != WidgetKind::Window && kind != WidgetKind::Panel) {
+    data->base_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&win32port::ControlProc)));
+  }
+  if (kind == WidgetKind::Edit) SendMessageW(window, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
+  if (kind == WidgetKind::Memo) win32port::CreateMemoState(*data);
+  SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+               FALSE);
+  return window;
+}
+
+void DestroyWidget(NativeWidget widget) {
+  if (WidgetData* data = DataOf(widget)) data->client = nullptr;
+  const bool window = (GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0;
+  DestroyWindow(widget);
+  if (window) win32port::UpdateApplicationWindow();
+}
+
+void SetParent(NativeWidget widget, NativeWidget parent) {
+  ::SetParent(widget, parent != nullptr ? parent : win32port::ParkingWindow());
+}
+
+void SetBounds(NativeWidget widget, int left, int top, int width, int height) {
+  MoveWindow(widget, left, top, width, height, TRUE);
+}
+
+Rect Bounds(NativeWidget widget) {
+  if ((GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0) {
+    RECT client;
+    GetClientRect(widget, &client);
+    POINT origin{0, 0};
+    ClientToScreen(widget, &origin);
+    return Rect{origin.x, origin.y, client.right, client.bottom};
+  }
+  RECT area;
+  GetWindowRect(widget, &area);
+  MapWindowPoints(HWND_DESKTOP, GetParent(widget), reinterpret_cast<POINT*>(&area), 2);
+  return Rect{area.left, area.top, area.right - area.left, area.bottom - area.top};
+}
+
+Rect NaturalSize(NativeWidget widget) {
+  WidgetData* data = DataOf(widget);
+  if (data == nullptr || data->kind != WidgetKind::Label) {
+    Rect bounds = Bounds(widget);
+    return Rect{0, 0, bounds.width, bounds.height};
+  }
+  std::wstring text = WindowText(widget);
+  HDC dc = GetDC(widget);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(widget, WM_GETFONT, 0, 0)));
+  RECT area{0, 0, 0, 0};
+  if (text.empty()) text = L" ";
+  DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
+            DT_CALCRECT | DT_NOPREFIX | DT_LEFT | DT_EXPANDTABS);
+  SelectObject(dc, old);
+  ReleaseDC(widget, dc);
+  return Rect{0, 0, area.right, area.bottom};
+}
+
+void SetVisible(NativeWidget widget, bool visible) {
+  const bool window = (GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0;
+  ::ShowWindow(widget, visible ? SW_SHOWNA : SW_HIDE);
+  if (window) win32port::UpdateApplicationWindow();
+}
+
+void SetEnabled(NativeWidget widget, bool enabled) {
+  EnableWindow(widget, enabled ? TRUE : FALSE);
+}
+
+void SetFont(NativeWidget widget, const TFont& font) {
+  WidgetData* data = DataOf(widget);
+  if (data == nullptr) return;
+  LOGFONTW description{};
+  description.lfHeight = -(font.Height() > 0 ? font.Height() : 1);
+  description.lfWeight = (font.Style() & fsBold) != 0 ? FW_BOLD : FW_NORMAL;
+  description.lfItalic = (font.Style() & fsItalic) != 0;
+  description.lfUnderline = (font.Style() & fsUnderline) != 0;
+  description.lfStrikeOut = (font.Style() & fsStrikeOut) != 0;
+  description.lfCharSet = font.Charset();
+  description.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  description.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  description.lfQuality = DEFAULT_QUALITY;
+  description.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
+  std::wstring face = win32port::ToWide(font.Name()).substr(0, LF_FACESIZE - 1);
+  std::copy(face.begin(), face.end(), description.lfFaceName);
+  HFONT made = CreateFontIndirectW(&description);
+  if (made == nullptr) return;
+  data->text_color = font.Color();
+  SendMessageW(widget, WM_SETFONT, reinterpret_cast<WPARAM>(made), TRUE);
+  if (data->font != nullptr) DeleteObject(data->font);
+  data->font = made;
+  InvalidateRect(widget, nullptr, TRUE);
+}
+
+void SetBackground(NativeWidget widget, TColor color) {
+  WidgetData* data = DataOf(widget);
+  if (data == nullptr) return;
+  data->background = color;
+  if (data->background_brush != nullptr)
+    DeleteObject(std::exchange(data->background_brush, nullptr));
+  InvalidateRect(widget, nullptr, TRUE);
+}
+
+void SetText(NativeWidget widget, std::string_view text) {
+  SetWindowTextW(widget, win32port::ToWide(text).c_str());
+}
+
+std::string Text(NativeWidget widget) {
+  WidgetData* data = DataOf(widget);
+  if (data == nullptr || data->kind != WidgetKind::Edit) return std::string();
+  return win32port::FromWide(WindowText(widget));
+}
+
+void SetAccessibleName(NativeWidget widget, std::string_view name) {
+  if (WidgetData* data = DataOf(widget)) data->accessible_name = name;
+}
+
+std::string AccessibleName(NativeWidget widget) {
+  WidgetData* data = DataOf(widget);
+  return data != nullptr ? data->accessible_name : std::string();
+}
+
+void SetAccessibleDescription(NativeWidget widget, std::string_view description) {
+  if (WidgetData* data = DataOf(widget)) data->accessible_description = description;
+}
+
+void SetTabStop(NativeWidget widget, bool tab_stop) {
+  LONG_PTR style = GetWindowLongPtrW(widget, GWL_STYLE);
+  SetWindowLongPtrW(widget, GWL_STYLE, tab_stop ? style | WS_TABSTOP : style & ~WS_TABSTOP);
+}
+
+void SetTabOrder(NativeWidget before, NativeWidget after) {
+  // The dialog manager goes through siblings in their z-order; a control in a
+  // panel follows the panel's place.
+  HWND first = before;
+  HWND second = after;
+  while (first != nullptr && second != nullptr && GetParent(first) != GetParent(second)) {
+    HWND parent = GetParent(second);
+    if (parent != nullptr && IsChild(parent, first)) {
+      first = GetParent(first);
+      while (first != nullptr && GetParent(first) != parent) first = GetParent(first);
+      break;
+    }
+    second = parent;
+  }
+  if (first == nullptr || second == nullptr || first == second) return;
+  SetWindowPos(second, first, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void SetFocus(NativeWidget widget, bool by_handler) {
+  ::SetFocus(widget);
+  // The Tab key selects the whole text of the edit it enters.
+  WidgetData* data = DataOf(widget);
+  if (!by_handler && data != nullptr && data->kind == WidgetKind::Edit) {
+    SendMessageW(widget, EM_SETSEL, 0, -1);
+  }
+}
+
+TWidgetClient* FocusedClient(NativeWidget window) {
+  HWND focus = GetFocus();
+  if (window == nullptr) return win32port::ClientOf(focus);
+  if (focus != nullptr && (focus == window || IsChild(window, focus))) {
+    return win32port::ClientOf(focus);
+  }
+  WidgetData* data = DataOf(window);
+  if (data != nullptr && data->saved_focus != nullptr && IsWindow(data->saved_focus) &&
+      IsChild(window, data->saved_focus)) {
+    return win32port::ClientOf(data->saved_focus);
+  }
+  return nullptr;
+}
+
+// ---- kinds ----
+
+void SetPanelBevel(NativeWidget panel, bool raised, bool lowered) {
+  if (WidgetData* data = DataOf(panel)) {
+    data->raised = raised;
+    data->lowered = !raised && lowered;
+    InvalidateRect(panel, nullptr, TRUE);
+  }
+}
+
+void SelectAll(NativeWidget edit) {
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+}
+
+int ListCount(NativeWidget list) {
+  return static_cast<int>(SendMessageW(list, LB_GETCOUNT, 0, 0));
+}
+
+std::string ListItem(NativeWidget list, int index) {
+  LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == LB_ERR) return std::string();
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  length = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index),
+                        reinterpret_cast<LPARAM>(text.data()));
+  text.resize(length == LB_ERR ? 0 : static_cast<std::size_t>(length));
+  return win32port::FromWide(text);
+}
+
+void ListAdd(NativeWidget list, std::string_view text) {
+  LRESULT added = SendMessageW(list, LB_ADDSTRING, 0,
+                               reinterpret_cast<LPARAM>(win32port::ToWide(text).c_str()));
+  if (added == LB_ERR || added == LB_ERRSPACE) throw std::bad_alloc();
+}
+
+void ListDelete(NativeWidget list, int index) {
+  SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+}
+
+int ListSelected(NativeWidget list) {
+  LRESULT selected = SendMessageW(list, LB_GETCURSEL, 0, 0);
+  return selected == LB_ERR ? -1 : static_cast<int>(selected);
+}
+
+void ListSelect(NativeWidget list, int index) {
+  SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void ListSetItemHeight(NativeWidget list, int pixels) {
+  SendMessageW(list, LB_SETITEMHEIGHT, 0, MAKELPARAM(pixels, 0));
+  InvalidateRect(list, nullptr, TRUE);
+}
+
+// ---- windows ----
+
+void RealizeWindow(NativeWidget window) {
+  // The system's window exists from CreateWidget on; the first form realized
+  // is the one the application window stands for.
+  win32port::SetMainForm(window);
+}
+
+void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bool minimize,
+                    bool maximize, int client_width, int client_height) {
+  LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE) & (WS_VISIBLE | WS_DISABLED);
+  LONG_PTR ex_style = WS_EX_CONTROLPARENT;
+  style |= WS_CLIPCHILDREN;
+  switch (frame) {
+    case WindowFrame::None:
+      style |= WS_POPUP;
+      break;
+    case WindowFrame::Dialog:
+      style |= WS_POPUP | WS_CAPTION | WS_SYSMENU;
+      ex_style |= WS_EX_DLGMODALFRAME;
+      break;
+    case WindowFrame::Fixed:
+    case WindowFrame::Sizeable:
+      style |= WS_OVERLAPPED | WS_CAPTION;
+      if (system_menu) style |= WS_SYSMENU;
+      if (minimize) style |= WS_MINIMIZEBOX;
+      if (frame == WindowFrame::Sizeable) {
+        style |= WS_THICKFRAME;
+        if (maximize) style |= WS_MAXIMIZEBOX;
+      }
+      break;
+  }
+  SetWindowLongPtrW(window, GWL_STYLE, style);
+  SetWindowLongPtrW(window, GWL_EXSTYLE, ex_style);
+  RECT area{0, 0, client_width, client_height};
+  AdjustWindowRectEx(&area, static_cast<DWORD>(style), FALSE, static_cast<DWORD>(ex_style));
+  SetWindowPos(window, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+Rect FrameRect(NativeWidget window) {
+  RECT area;
+  GetWindowRect(window, &area);
+  return Rect{area.left, area.top, area.right - area.left, area.bottom - area.top};
+}
+
+void MoveFrame(NativeWidget window, int left, int top) {
+  SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void WatchFraming(NativeWidget window) {
+  // The system frames a window when it is made; the report comes once the
+  // caller's event is handled.
+  PostMessageW(window, win32port::kFramedMessage, 0, 0);
+}
+
+void ShowWindow(NativeWidget window) {
+  ::ShowWindow(window, SW_SHOW);
+  win32port::UpdateApplicationWindow();
+  BringWindowToTop(window);
+  SetForegroundWindow(window);
+}
+
+void BeginModal(NativeWidget window, NativeWidget owner) {
+  if (owner != nullptr)
+    SetWindowLongPtrW(window, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+  EnumThreadWindows(GetCurrentThreadId(), DisableForModal, reinterpret_cast<LPARAM>(window));
+}
+
+void EndModal(NativeWidget window) {
+  WidgetData* data = DataOf(window);
+  if (data != nullptr) {
+    // The others come back before the dialog goes, so that the system hands
+    // the activation back to one of them, not to another program.
+    for (HWND disabled : std::exchange(data->disabled_by_modal, {})) {
+      if (IsWindow(disabled)) EnableWindow(disabled, TRUE);
+    }
+  }
+  SetWindowLongPtrW(window, GWLP_HWNDPARENT,
+                    reinterpret_cast<LONG_PTR>(win32port::ApplicationWindow()));
+}
+
+void ReleaseMouse() {
+  ReleaseCapture();
+}
+
+void PostRelease(NativeWidget window) {
+  PostMessageW(window, win32port::kReleaseMessage, 0, 0);
+}
+
+struct SavedFocus::State {
+  HWND active = GetActiveWindow();
+  HWND focus = GetFocus();
+};
+
+SavedFocus::SavedFocus() : state_(std::make_unique<State>()) {}
+SavedFocus::~SavedFocus() = default;
+
+NativeWidget SavedFocus::Active() const {
+  return state_->active != nullptr && IsWindow(state_->active) ? state_->active : nullptr;
+}
+
+void SavedFocus::Restore() {
+  if (state_->active != nullptr && IsWindow(state_->active)) SetActiveWindow(state_->active);
+  if (state_->focus != nullptr && IsWindow(state_->focus)) ::SetFocus(state_->focus);
+}
+
+}  // namespace port
