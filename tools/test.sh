@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Kvelmar in every test configuration and runs
 # the whole test suite in each: the plain build, AddressSanitizer with
-# UndefinedBehaviorSanitizer, ThreadSanitizer, and the fuzz targets for a
-# bounded time.
+# UndefinedBehaviorSanitizer, ThreadSanitizer, the fuzz targets for a bounded
+# time, and the Debian package installed and started.
+#
+# Environment: KV_SUITES names the suites to run, separated by spaces, in the
+# order given (default: every suite of the table below, in its order); CI runs
+# some of them in a clean Debian root and the others on the machine itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/deps.sh
 
 jobs=$(nproc)
 run_suite() {  # <build dir> <cmake options...>
@@ -18,31 +21,71 @@ run_suite() {  # <build dir> <cmake options...>
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+suite_plain() {
+  run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export LSAN_OPTIONS=suppressions=$PWD/tools/lsan.supp:print_suppressions=0
-run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKV_ASAN=ON -DKV_BENCH=OFF
+suite_asan() (
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  export LSAN_OPTIONS=suppressions=$PWD/tools/lsan.supp:print_suppressions=0
+  run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKV_ASAN=ON -DKV_BENCH=OFF
+)
 
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan.supp
-run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DKV_TSAN=ON -DKV_BENCH=OFF
+suite_tsan() (
+  export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan.supp
+  run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DKV_TSAN=ON -DKV_BENCH=OFF
+)
 
-if [ -f fuzz/CMakeLists.txt ]; then
+suite_fuzz() {
   echo "==== build-fuzz: fuzz targets"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKV_FUZZ=ON -DKV_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j "$jobs" --target fuzz_targets
   bash fuzz/run.sh build-fuzz "${KV_FUZZ_SECONDS:-20}"
-fi
+}
 
-echo "==== package: build the Debian package, install it, start the installed program"
-rm -f build/package/kvelmar_*.deb
-cpack --config build/CPackConfig.cmake -B "$PWD/build/package" >/dev/null
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-# --reinstall: a rerun at the same version must still replace the program.
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall ./build/package/kvelmar_*.deb \
-  >/dev/null
-bash packaging/check-installed.sh /usr
-QT_SCALE_FACTOR=2 bash packaging/check-installed.sh /usr
+# The package is made from the plain build (cpack builds what it lacks).
+suite_package() {
+  echo "==== package: build the Debian package, install it, start the installed program"
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  rm -f build/package/kvelmar_*.deb
+  cpack --config build/CPackConfig.cmake -B "$PWD/build/package" >/dev/null
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  # --reinstall: a rerun at the same version must still replace the program.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall ./build/package/kvelmar_*.deb \
+    >/dev/null
+  bash packaging/check-installed.sh /usr
+  QT_SCALE_FACTOR=2 bash packaging/check-installed.sh /usr
+}
+
+# Every suite: its name and the command that runs it, in the order of a full run.
+suites=(
+  "plain suite_plain"
+  "asan suite_asan"
+  "tsan suite_tsan"
+  "fuzz suite_fuzz"
+  "package suite_package"
+)
+
+declare -A command_of
+all=()
+for entry in "${suites[@]}"; do
+  read -r name command <<<"$entry"
+  command_of[$name]=$command
+  all+=("$name")
+done
+read -ra chosen <<<"${KV_SUITES:-${all[*]}}"
+((${#chosen[@]})) || { echo "KV_SUITES names no suite (known: ${all[*]})" >&2; exit 2; }
+for name in "${chosen[@]}"; do
+  [ -n "${command_of[$name]:-}" ] || { echo "unknown suite '$name' in KV_SUITES (known: ${all[*]})" >&2; exit 2; }
+done
+
+bash tools/deps.sh
+
+for name in "${chosen[@]}"; do
+  start=$SECONDS
+  ${command_of[$name]}
+  echo "==== suite $name passed in $((SECONDS - start)) s"
+done
