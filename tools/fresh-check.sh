@@ -121,7 +121,10 @@ show_and_close() {  # <display number>
     [ ! -e "$ended" ] || { echo "fresh-check: the run command ended before it installed the X server" >&2; return 1; }
     sleep 1
   done
-  in_root Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  # Started without a function around them, so that $! is the server's pid
+  # (chroot and env exec it).
+  chroot "$root" /usr/bin/env -i "${root_env[@]}" Xvfb "$display" -screen 0 1280x1024x24 \
+    -nolisten tcp >"$work/xvfb.log" 2>&1 &
   xvfb=$!
   # The desktop goes once the window is closed; the test command starts its own.
   trap 'kill $xvfb ${openbox:-} 2>/dev/null || true' EXIT
@@ -129,13 +132,15 @@ show_and_close() {  # <display number>
     [ ! -e "$ended" ] || return 1
     sleep 0.1
   done
-  in_root DISPLAY="$display" openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  chroot "$root" /usr/bin/env -i "${root_env[@]}" DISPLAY="$display" openbox --sm-disable \
+    >"$work/openbox.log" 2>&1 &
   openbox=$!
   local window=""
   until [ -n "$window" ]; do
     [ ! -e "$ended" ] || { echo "fresh-check: the run command ended without showing the chat window" >&2; return 1; }
     sleep 0.5
-    window=$(in_root DISPLAY="$display" xdotool search --onlyvisible --name '^Kvelmar$' 2>/dev/null | head -n 1)
+    window=$(in_root DISPLAY="$display" xdotool search --onlyvisible --name '^Kvelmar$' 2>/dev/null |
+      head -n 1) || true
   done
   log "the chat window is shown (window $window on $display)"
   in_root DISPLAY="$display" import -window root /tmp/kvelmar-window.png &&
@@ -285,5 +290,10 @@ set_up_root() {
 
 stage "bare Debian 12 root (debootstrap --variant=minbase bookworm)" make_bare_root
 stage "apt sources, settings and a fresh clone" set_up_root
-CI=${CI:-} unshare --mount --pid --fork --propagation private --kill-child -- \
-  bash "$top/tools/fresh-check.sh" --inside "$work"
+# unshare blocks SIGTERM and SIGINT while it waits for its child: on either,
+# it is killed, and the kernel ends every process in the namespace with it.
+unshare --mount --pid --fork --propagation private --kill-child -- \
+  bash "$top/tools/fresh-check.sh" --inside "$work" &
+namespace=$!
+trap 'kill -KILL $namespace 2>/dev/null || true' INT TERM HUP
+wait $namespace
