@@ -66,6 +66,9 @@ mounts_under() {  # <dir>
 # ---- Inside the namespaces: mounts, the run command, the test command --------
 
 mount_root() {
+  # The root a mount point of its own, as / is on a machine: 'ip netns exec'
+  # makes / a slave mount, which fails on a plain directory.
+  mount --bind "$root" "$root"
   mount -t proc proc "$root/proc"
   mount -t sysfs sysfs "$root/sys"
   # A /dev of the root's own: the host's device nodes are neither bound nor
@@ -91,6 +94,7 @@ unmount_root() {
   mounts_under "$root" | tac | while read -r point; do
     umount -l "$point" || echo "fresh-check: could not unmount $point" >&2
   done
+  umount -l "$root" || echo "fresh-check: could not unmount $root" >&2
 }
 
 # An X display number that nothing on this machine uses (the root shares this

@@ -228,8 +228,7 @@ class NetworkPair:
         return ["ip", "netns", "exec", self.ns[side]]
 
     def exec(self, side, argv, **kwargs):
-        return subprocess.run(self.prefix(side) + argv, check=True, capture_output=True,
-                              text=True, timeout=30, **kwargs)
+        return _run_checked(self.prefix(side) + argv, **kwargs)
 
     def start_counting_peer(self, port, add_cleanup, side=1):
         """Starts a peer on `side` that keeps every datagram it receives on
@@ -264,7 +263,16 @@ class NetworkPair:
 
 
 def _ip(*args):
-    subprocess.run(["ip"] + list(args), check=True, capture_output=True, text=True, timeout=30)
+    _run_checked(["ip"] + list(args))
+
+
+def _run_checked(argv, **kwargs):
+    """Runs a set-up command; its failure says what it printed."""
+    result = subprocess.run(argv, capture_output=True, text=True, timeout=30, **kwargs)
+    if result.returncode != 0:
+        raise RuntimeError("%s ended with code %d: %s" % (
+            " ".join(argv), result.returncode, (result.stderr or result.stdout).strip()))
+    return result
 
 
 def network_namespaces_available():
