@@ -180,10 +180,14 @@ class KvFormWidget : public QWidget {
   }
 
   bool event(QEvent* event) override {
-    if (recentre_pending && frameGeometry().size() != size()) {
+    if (recentre_pending && FrameKnown()) {
       recentre_pending = false;
       // Not from inside this event (it may be a paint): once it is handled.
       QTimer::singleShot(0, this, [this] {
+        if (!FrameKnown()) {
+          recentre_pending = true;
+          return;
+        }
         QScreen* screen = QGuiApplication::primaryScreen();
         if (screen == nullptr) return;
         QRect area = screen->geometry();
@@ -202,6 +206,15 @@ class KvFormWidget : public QWidget {
       return true;
     }
     return QWidget::event(event);
+  }
+
+ private:
+  // While the window manager builds the frame, Qt can read the margins off a
+  // frame window that is not sized yet, and the frame reads smaller than the
+  // window (a window "centred" with it lands with its corner on the centre):
+  // only a frame around the whole window is the real one.
+  bool FrameKnown() const {
+    return frameGeometry().size() != size() && frameGeometry().contains(geometry());
   }
 };
 
