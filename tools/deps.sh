@@ -24,9 +24,10 @@ packages=(
   # the service look-ups, gdb for a hung program's stacks, Python for the
   # end-to-end tests and the benches.
   socat iproute2 procps python3 util-linux netbase gdb
-  # Packaging: dpkg-shlibdeps, the desktop entry and AppStream validators, and
+  # Packaging: dpkg-shlibdeps and file (CPack reads the dependencies off the
+  # executable with both), the desktop entry and AppStream validators, and
   # Weston with Qt's Wayland plugin for the app id under Wayland.
-  dpkg-dev desktop-file-utils appstream weston qt6-wayland
+  dpkg-dev file desktop-file-utils appstream weston qt6-wayland
 )
 
 missing=()

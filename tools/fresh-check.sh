@@ -41,13 +41,20 @@ fail() {
 }
 
 # stage <name> <command...>: runs a stage and notes its time in $work/times.
+# A stage that fails is noted by the exit trap (note_failed_stage).
+current_stage=""
 stage() {
-  local name=$1 start=$SECONDS
+  current_stage=$1
+  stage_start=$SECONDS
   shift
-  log "$name"
+  log "$current_stage"
   "$@"
-  echo "$name: $((SECONDS - start)) s" >>"$work/times"
-  log "$name: done in $((SECONDS - start)) s"
+  echo "$current_stage: $((SECONDS - stage_start)) s" >>"$work/times"
+  log "$current_stage: done in $((SECONDS - stage_start)) s"
+  current_stage=""
+}
+note_failed_stage() {
+  [ -z "$current_stage" ] || echo "$current_stage: failed after $((SECONDS - stage_start)) s" >>"$work/times"
 }
 
 # Inside the root, commands run as root logs in there: in a clean environment.
@@ -187,7 +194,7 @@ inside() {
   # The last process here ends every other one as it ends (PID namespace);
   # the mounts go with the mount namespace. Unmounting here too keeps the
   # namespace's view clean for anything that outlives a stage.
-  trap unmount_root EXIT
+  trap 'note_failed_stage; unmount_root' EXIT
   mount_root
   stage "run command ($run_command): install, build, show the window" run_the_run_command
   stage "test command (KV_SUITES=\"$suites\" $test_command)" run_the_test_command
@@ -225,6 +232,7 @@ total_start=$SECONDS
 
 finish() {
   local status=$?
+  note_failed_stage
   echo "==== fresh-check: stage times"
   sed 's/^/  /' "$work/times"
   echo "  in all: $((SECONDS - total_start)) s"

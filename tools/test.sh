@@ -9,6 +9,7 @@
 # some of them in a clean Debian root and the others on the machine itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/require-programs.sh
 
 jobs=$(nproc)
 run_suite() {  # <build dir> <cmake options...>
@@ -50,6 +51,7 @@ suite_package() {
   echo "==== package: build the Debian package, install it, start the installed program"
   cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   rm -f build/package/kvelmar_*.deb
+  require_programs file dpkg-shlibdeps
   cpack --config build/CPackConfig.cmake -B "$PWD/build/package" >/dev/null
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
