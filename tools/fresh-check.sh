@@ -105,12 +105,13 @@ unmount_root() {
 }
 
 # An X display number that nothing on this machine uses (the root shares this
-# machine's network, and with it the abstract X sockets).
+# machine's network, and with it the abstract X sockets). The X server starts
+# only minutes later, once it is installed: the search starts at a random
+# number, so that two checks at once do not pick the same one.
 free_display() {
   local n
-  for n in $(seq 200 399); do
-    grep -q "/tmp/.X11-unix/X$n\$" /proc/net/unix && continue
-    [ -e "$root/tmp/.X11-unix/X$n" ] || [ -e "$root/tmp/.X$n-lock" ] || { echo "$n"; return; }
+  for n in $(seq $((1000 + RANDOM % 4000)) 5999); do
+    grep -q "/tmp/.X11-unix/X$n\$" /proc/net/unix || { echo "$n"; return; }
   done
   fail "no free X display number"
 }
@@ -141,6 +142,11 @@ show_and_close() {  # <display number>
   trap 'kill $xvfb ${openbox:-} 2>/dev/null || true' EXIT
   until [ -S "$root/tmp/.X11-unix/X$1" ]; do
     [ ! -e "$ended" ] || return 1
+    kill -0 "$xvfb" 2>/dev/null || {
+      echo "fresh-check: Xvfb on $display ended:" >&2
+      cat "$work/xvfb.log" >&2
+      return 1
+    }
     sleep 0.1
   done
   chroot "$root" /usr/bin/env -i "${root_env[@]}" DISPLAY="$display" openbox --sm-disable \
