@@ -158,6 +158,17 @@ show_and_close() {  # <display number>
     sleep 0.5
     window=$(in_root DISPLAY="$display" xdotool search --onlyvisible --name '^Kvelmar$' 2>/dev/null |
       head -n 1) || true
+    local box
+    box=$(in_root DISPLAY="$display" xdotool search --onlyvisible --name '^Application Error$' \
+      2>/dev/null | head -n 1) || true
+    if [ -n "$box" ]; then
+      echo "fresh-check: the program shows an error box instead of the chat window" >&2
+      # The root shares this machine's network: another Kvelmar here holds the port.
+      ! grep -qi '^ *[0-9]*: [0-9A-F]*:3B93 ' /proc/net/udp ||
+        echo "fresh-check: UDP port 15251 is taken on this machine (ss -ulnp 'sport = 15251')" >&2
+      in_root DISPLAY="$display" xdotool windowactivate --sync "$box" key Return || true
+      return 1
+    fi
   done
   log "the chat window is shown (window $window on $display)"
   in_root DISPLAY="$display" import -window root /tmp/kvelmar-window.png &&
