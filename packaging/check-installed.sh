@@ -11,6 +11,7 @@
 # the screen once the window is up; KV_TIMEOUT (seconds, default 30) bounds
 # every wait; KV_SKIP_WAYLAND=1 leaves out the run under Weston.
 set -euo pipefail
+source "$(dirname "$0")/../tools/require-programs.sh"
 
 prefix=${1:-/usr}
 app_id=org.kvelmar.Kvelmar
@@ -31,6 +32,8 @@ fail() {
   exit 1
 }
 
+require_programs Xvfb openbox xprop xdotool xwininfo import timeout unshare
+[ -n "${KV_SKIP_WAYLAND:-}" ] || require_programs weston
 [ -x "$exe" ] || fail "no executable at $exe"
 [ -f "$desktop" ] || fail "no desktop entry at $desktop"
 icon_sizes="16x16 32x32 48x48 64x64 128x128 256x256"
@@ -131,11 +134,12 @@ else
 fi
 
 # Under Wayland a compositor finds the desktop entry, and with it the icon, by
-# the window's app id. Checked on a headless Weston where one is installed.
-wayland_plugin=$(ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so 2>/dev/null || true)
+# the window's app id. Checked on a headless Weston.
 if [ -n "${KV_SKIP_WAYLAND:-}" ]; then
   echo "check-installed: KV_SKIP_WAYLAND is set; the Wayland app id is not checked"
-elif command -v weston >/dev/null && [ -n "$wayland_plugin" ]; then
+else
+  ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 ||
+    fail "Qt's Wayland platform plugin is not installed (add qt6-wayland to tools/deps.sh)"
   mkdir -m 700 "$work/xdg"
   # The kiosk shell and no input method: Weston starts no helper clients of
   # its own that could outlive it.
@@ -155,8 +159,6 @@ elif command -v weston >/dev/null && [ -n "$wayland_plugin" ]; then
   grep -q 'set_title("Kvelmar")' "$work/wayland.log" ||
     fail "under Wayland the window's title is not Kvelmar: $(grep -o 'set_title(.*)' "$work/wayland.log")"
   kill "$wayland_app"
-else
-  echo "check-installed: no Weston or no Qt Wayland plugin; the Wayland app id is not checked"
 fi
 
 wait_for "the window to take the focus" sh -c "xdotool windowactivate --sync $window"

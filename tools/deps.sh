@@ -1,17 +1,36 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing Kvelmar need,
-# when any of them is missing. Needs root (or sudo) on Debian 12.
+# Installs the Debian packages that building, running, testing, benchmarking
+# and packaging Kvelmar use, when any of them is missing. Needs root (or sudo)
+# on Debian 12. Every program that a script, test, benchmark or check starts
+# comes from a package here (and the scripts and tests fail naming a program
+# that is absent); tools/fresh-check.sh proves the list on a clean Debian root.
 set -euo pipefail
 
 packages=(
+  # Building: compilers, CMake with CTest and CPack, Ninja; Qt 6 and the test
+  # and benchmark libraries; clang with its sanitizer and libFuzzer runtimes.
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth openbox xdotool x11-xkb-utils x11-utils xclip imagemagick
-  socat iproute2 procps python3 util-linux
+  # The desktop that the end-to-end tests, the installed-program check and
+  # the program bench drive: Xvfb, openbox, xdotool, setxkbmap and xkbcomp
+  # (x11-xkb-utils), xdpyinfo, xprop, xwininfo and xev (x11-utils), xset
+  # (x11-xserver-utils), xclip, ImageMagick's import for screenshots, and fonts.
+  xvfb xauth openbox xdotool x11-xkb-utils x11-utils x11-xserver-utils xclip imagemagick
   fonts-dejavu-core fonts-liberation
-  dpkg-dev desktop-file-utils appstream weston qt6-wayland
+  # Networks and processes: socat as a third-party peer, ip and ss (iproute2)
+  # for network namespaces, unshare (util-linux), /etc/services (netbase) for
+  # the service look-ups, gdb for a hung program's stacks, Python for the
+  # end-to-end tests and the benches.
+  socat iproute2 procps python3 util-linux netbase gdb
+  # Packaging: dpkg-shlibdeps and file (CPack reads the dependencies off the
+  # executable with both), the desktop entry and AppStream validators, and
+  # Weston with Qt's Wayland plugin for the app id under Wayland.
+  dpkg-dev file desktop-file-utils appstream weston qt6-wayland
+  # The Windows program and its tests: the MinGW-w64 cross compiler (posix
+  # threads) with windres, GoogleTest's sources, Wine with its Tahoma, and
+  # NSIS for the installer.
   g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 fonts-wine nsis
 )
 

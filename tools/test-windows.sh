@@ -9,6 +9,9 @@
 # is started there and stopped at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/require-programs.sh
+require_programs x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres makensis wine wineserver \
+  wineboot Xvfb openbox xdotool python3
 dir=${1:-build-win}
 jobs=$(nproc)
 

@@ -189,6 +189,7 @@ def wakeups(pid, seconds):
 def main():
     exe = os.path.abspath(sys.argv[1])
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    k.require("stdbuf", "xev")
     display = k.Display()
     watch = None
     closer = None

@@ -53,6 +53,22 @@ def wait_for(condition, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"
         time.sleep(interval)
 
 
+class MissingProgram(RuntimeError):
+    """A program that a test starts is not installed."""
+
+    def __init__(self, program):
+        super().__init__("missing program: %s (add its package to tools/deps.sh)" % program)
+
+
+def require(*programs):
+    """Fails naming the first of the programs that is not installed: each
+    comes from a package that tools/deps.sh installs, and an absent one must
+    fail a test by name, not skip it or fail it halfway through."""
+    for program in programs:
+        if not shutil.which(program):
+            raise MissingProgram(program)
+
+
 def executable():
     path = os.environ.get("KVELMAR_EXE")
     if not path:
@@ -65,6 +81,8 @@ class Display:
     duration of a test."""
 
     def __init__(self, width=1280, height=1024, window_manager=True):
+        require("Xvfb", "xdpyinfo", "openbox", "xprop", "setxkbmap", "xdotool", "xwininfo", "xclip",
+                "import")
         self.number = self._free_number()
         self.name = ":%d" % self.number
         self.env = dict(os.environ, DISPLAY=self.name)
@@ -94,8 +112,11 @@ class Display:
         raise RuntimeError("no free X display number")
 
     def run(self, argv, check=True, input=None):
-        return subprocess.run(argv, env=self.env, check=check, capture_output=True, text=True,
-                              input=input, timeout=60)
+        try:
+            return subprocess.run(argv, env=self.env, check=check, capture_output=True, text=True,
+                                  input=input, timeout=60)
+        except FileNotFoundError:
+            raise MissingProgram(argv[0]) from None
 
     def xdotool(self, *args):
         return self.run(["xdotool"] + [str(a) for a in args]).stdout.strip()
@@ -186,6 +207,7 @@ class NetworkPair:
     _counter = 0
 
     def __init__(self, subnet="10.251"):
+        require("ip")
         NetworkPair._counter += 1
         tag = "%d%d" % (os.getpid() % 10000, NetworkPair._counter)
         self.ns = ["kva" + tag, "kvb" + tag]
@@ -206,8 +228,7 @@ class NetworkPair:
         return ["ip", "netns", "exec", self.ns[side]]
 
     def exec(self, side, argv, **kwargs):
-        return subprocess.run(self.prefix(side) + argv, check=True, capture_output=True,
-                              text=True, timeout=30, **kwargs)
+        return _run_checked(self.prefix(side) + argv, **kwargs)
 
     def start_counting_peer(self, port, add_cleanup, side=1):
         """Starts a peer on `side` that keeps every datagram it receives on
@@ -242,12 +263,22 @@ class NetworkPair:
 
 
 def _ip(*args):
-    subprocess.run(["ip"] + list(args), check=True, capture_output=True, text=True, timeout=30)
+    _run_checked(["ip"] + list(args))
+
+
+def _run_checked(argv, **kwargs):
+    """Runs a set-up command; its failure says what it printed."""
+    result = subprocess.run(argv, capture_output=True, text=True, timeout=30, **kwargs)
+    if result.returncode != 0:
+        raise RuntimeError("%s ended with code %d: %s" % (
+            " ".join(argv), result.returncode, (result.stderr or result.stdout).strip()))
+    return result
 
 
 def network_namespaces_available():
-    if os.geteuid() != 0 or not shutil.which("ip"):
+    if os.geteuid() != 0:
         return False
+    require("ip")
     probe = "kvprobe%d" % os.getpid()
     ok = subprocess.run(["ip", "netns", "add", probe], capture_output=True).returncode == 0
     subprocess.run(["ip", "netns", "del", probe], capture_output=True)

@@ -18,6 +18,7 @@ def cp1251(text):
 @unittest.skipUnless(k.network_namespaces_available(), "needs root and network namespaces")
 class ChatTest(unittest.TestCase):
     def setUp(self):
+        k.require("socat", "ss")
         self.display = k.Display()
         self.addCleanup(self.display.close)
         self.net = k.NetworkPair()
