@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "framework/core/Ansi.h"
 #include "framework/gui/GuiPort.h"
@@ -68,6 +70,11 @@ TApplication::~TApplication() {
 
 void TApplication::Shutdown() {
   if (shut_down_) return;
+  EndProgram();
+  port::StopToolkit();
+}
+
+void TApplication::EndProgram() {
   shut_down_ = true;
   DestroyForms();
   SetMainThreadWakeHook(nullptr);
@@ -75,7 +82,6 @@ void TApplication::Shutdown() {
   if (Application == this) Application = nullptr;
   port::SetLoopHooks(nullptr, nullptr);
   port::SetEntryErrorHook(nullptr);
-  port::StopToolkit();
 }
 
 void TApplication::InitApp() {}
@@ -163,6 +169,15 @@ void TApplication::ResetForTesting() {
 
 int ProgramMain(int argc, char** argv, const std::function<void()>& entry) {
   TApplication application(argc, argv);
+  // Told to end (a termination signal, the session's end), the loops end and
+  // the steps below run as after a close. Where the platform cannot go back to
+  // the loops, the program's part of the end runs at once and the process ends
+  // with 0; the toolkit, whose display may be gone, is not taken down.
+  port::WatchEndRequests([&application] {
+    application.EndProgram();
+    std::fflush(nullptr);
+    std::_Exit(0);
+  });
   int exit_code = 0;
   try {
     entry();

@@ -44,6 +44,13 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(program.wait_exit(), 0)
         self.assertEqual(program.proc.stdout.read(), b"")
 
+    def test_the_x_server_going_away_ends_the_program_with_code_0(self):
+        # The display's end, as when a desktop session is torn down: the
+        # program takes its exit steps rather than being cut off.
+        program = self.start()
+        self.display.close()
+        self.assertEqual(program.wait_exit(), 0, program.proc.stderr.read().decode(errors="replace"))
+
     def test_alt_f4_that_no_window_manager_takes_still_closes_the_window_with_code_0(self):
         # A window manager normally takes Alt+F4 itself; where none does (or
         # one misses it), the key reaches the window, which must close all the same.

@@ -331,7 +331,7 @@ int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view ca
   box.setProperty("kvText", QByteArray(text.data(), static_cast<qsizetype>(text.size())));
   box.setWindowModality(Qt::ApplicationModal);
   new MessageBoxCopier(&box);
-  box.exec();
+  qtport::ExecStandardDialog(box);
   QAbstractButton* clicked = box.clickedButton();
   for (const Choice& choice : choices) {
     if (clicked != nullptr && box.button(choice.button) == clicked) return choice.code;
@@ -346,7 +346,7 @@ int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view ca
 bool RunFontDialog(const TFont& start, FontChoice& choice) {
   KvFontDialog dialog(QApplication::activeWindow(), start);
   dialog.setWindowModality(Qt::ApplicationModal);
-  if (dialog.exec() != QDialog::Accepted) return false;
+  if (qtport::ExecStandardDialog(dialog) != QDialog::Accepted) return false;
   choice = dialog.Choice();
   return true;
 }
