@@ -168,7 +168,14 @@ void TApplication::ResetForTesting() {
 }
 
 int ProgramMain(int argc, char** argv, const std::function<void()>& entry) {
-  TApplication application(argc, argv);
+  // The program reads no argument, and the toolkit gets none either: only the
+  // program's name, so that no option on the command line changes a window.
+  // What desktops and tests set in the environment (the platform, the scale,
+  // the display) still applies.
+  static char fallback_name[] = "kvelmar";
+  int toolkit_argc = 1;
+  char* toolkit_argv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallback_name, nullptr};
+  TApplication application(toolkit_argc, toolkit_argv);
   // Told to end (a termination signal, the session's end), the loops end and
   // the steps below run as after a close. Where the platform cannot go back to
   // the loops, the program's part of the end runs at once and the process ends

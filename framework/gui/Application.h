@@ -108,7 +108,8 @@ class TApplication : public TComponent, public TFormHost {
 
 extern TApplication* Application;
 
-// The runtime's frame around a program entry: creates the application object,
+// The runtime's frame around a program entry: creates the application object
+// (the toolkit is given the program's name, argv[0], and no other argument),
 // runs entry, and ends with exit code 0. An exception that leaves entry is
 // shown in the "Application Error" box (no owner, task-modal, error icon) and
 // the exit code is 1. The program's end (TApplication::Shutdown) runs before

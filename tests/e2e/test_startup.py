@@ -11,14 +11,15 @@ class StartupTest(unittest.TestCase):
         self.display = k.Display()
         self.addCleanup(self.display.close)
 
-    def start(self):
-        program = k.Program(self.display)
+    def start(self, args=()):
+        program = k.Program(self.display, args=args)
         self.addCleanup(program.kill)
         program.wait_window()
         return program
 
     def test_window_is_centred_with_the_message_edit_focused_and_closes_with_code_0(self):
-        program = self.start()
+        # The program reads no argument: the toolkit's own options change nothing.
+        program = self.start(args=["-qwindowtitle", "X", "-qwindowgeometry", "200x100+0+0"])
         screen_w, screen_h = self.display.screen_size()
 
         def centred():
