@@ -12,10 +12,12 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QPointer>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QThread>
+#include <QTranslator>
 #include <QWidget>
 #include <atomic>
 #include <cerrno>
@@ -233,6 +235,14 @@ void StartToolkit(int& argc, char** argv, const std::string& app_title) {
   // place.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   application = std::make_unique<KvQApplication>(argc, argv);
+  // The toolkit's own texts (the buttons of message boxes, the edits' context
+  // menus) in Russian, as every other text of the program and as on a Russian
+  // Windows, whatever the user's locale.
+  auto* translator = new QTranslator(application.get());
+  if (translator->load(QStringLiteral("qtbase_ru"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(translator);
+  }
   qtport::UseDetectableAutoRepeat();
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(LoadProgramIcon());

@@ -327,6 +327,9 @@ int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view ca
   box.setTextFormat(Qt::PlainText);
   box.setText(DisplayText(text));
   box.setObjectName("messageBox");
+  // The toolkit's Russian texts keep a Latin "OK"; a Russian Windows, and the
+  // font dialog here, write it in Cyrillic.
+  if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setText(QString::fromUtf8("ОК"));
   // The exact bytes, for whoever needs more than the shown text.
   box.setProperty("kvText", QByteArray(text.data(), static_cast<qsizetype>(text.size())));
   box.setWindowModality(Qt::ApplicationModal);
