@@ -168,6 +168,10 @@ std::string MemoLine(NativeWidget memo, int index);
 int MemoSelStart(NativeWidget memo);  // in the text with CR LF between lines
 int MemoSelLength(NativeWidget memo);
 void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal);
+// Keeps at most lines lines (a final line break makes no line): whenever more
+// are added or set, the oldest go. The cost of adding a line stays that of a
+// memo below the limit.
+void MemoSetMaxLines(NativeWidget memo, int lines);
 
 // ---- windows ----
 // Creates the platform's window now, still hidden.
