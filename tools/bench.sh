@@ -7,14 +7,19 @@
 # own where it can (the chat window needs UDP port 15251). Prints each
 # benchmark's own output, then one table of all figures next to their targets.
 #
-# Usage: bash tools/bench.sh [scale]   (scale times the flood's run lengths;
-#                                       default 1, about five minutes in all)
+# Usage: bash tools/bench.sh [scale] [soak-minutes]
+#   scale         times the flood's run lengths (default 1, about five minutes
+#                 in all)
+#   soak-minutes  also floods the chat window at full speed for this long and
+#                 samples its memory each minute (bench/flood soak); default
+#                 0, none. The full run is 10.
 # The build goes to build-bench, or to the directory KV_BENCH_BUILD_DIR names.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
 
 scale=${1:-1}
+soak_minutes=${2:-0}
 dir=${KV_BENCH_BUILD_DIR:-build-bench}
 echo "==== $dir: configure and build (Release)"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -34,6 +39,9 @@ export QT_QPA_PLATFORM=offscreen
 run history isolated "$dir/bench/history/history_bench"
 run receive isolated "$dir/bench/receive/receive_bench"
 run flood isolated "$dir/bench/flood/flood_bench" "$scale"
+if [ "$soak_minutes" != 0 ]; then
+  run soak isolated "$dir/bench/flood/flood_bench" soak $((soak_minutes * 60)) 60
+fi
 unset QT_QPA_PLATFORM
 run program isolated python3 bench/program/program_bench.py "$dir/app/kvelmar"
 
@@ -82,8 +90,12 @@ m = re.search(r"idle listener: ([\d.]+) wake-ups per second", receive)
 if m:
     rows.append(("UDP server: idle listener wake-ups per second", m.group(1), "about 1"))
 
-# bench/flood and bench/program print their rows ready: figure, value, target.
-for name in ("flood", "program"):
+# bench/flood (with its optional soak) and bench/program print their rows
+# ready: figure, value, target.
+import os
+for name in ("flood", "soak", "program"):
+    if not os.path.exists("%s/%s.txt" % (out, name)):
+        continue
     for line in text(name).splitlines():
         if not line.startswith("  "):
             continue

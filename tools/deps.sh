@@ -10,7 +10,7 @@ packages=(
   # Building: compilers, CMake with CTest and CPack, Ninja; Qt 6 and the test
   # and benchmark libraries; clang with its sanitizer and libFuzzer runtimes.
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # The desktop that the end-to-end tests, the installed-program check and

@@ -9,7 +9,11 @@
 //     the history per second, during a flood of 100,000/s;
 //   - in a fresh process (so that its memory is the history's alone): the
 //     resident memory with 1,000,000 lines added through the receive path,
-//     and the main thread's time per added line at 0 and at 1,000,000 lines.
+//     and the main thread's time per added line at 0 and at 1,000,000 lines;
+//   - on request only (it runs for minutes), an endless flood at full speed:
+//     the resident memory sampled at fixed times, which must stay flat once
+//     the history holds its limit of lines, and the main thread's time per
+//     added line there against that at 0.
 //
 // The window binds UDP port 15251; tools/bench.sh runs this in a network
 // namespace of its own so that nothing else holds the port.
@@ -20,6 +24,11 @@
 //        flood_bench history [lines]   only the memory and time per line
 //        flood_bench latency [seconds] only the latency at 1,000/s
 //        flood_bench max [seconds] [rate]   one flood at rate (0: full speed)
+//        flood_bench soak [seconds] [sample-seconds] [max-lines]
+//                                      a flood at full speed for seconds
+//                                      (default 600), memory every sample
+//                                      (default 60 s), the history's limit
+//                                      (default its own, 1,000,000 lines)
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -133,8 +142,9 @@ class Sender {
           // for every few datagrams would take the receiving threads' CPU on
           // this machine, which a peer on the network does not.
           const long batch = std::max(1L, static_cast<long>(rate) / 1000);
-          auto next = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                                  static_cast<double>(sent + batch - 1) / rate));
+          auto next =
+              start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                          static_cast<double>(sent + batch - 1) / rate));
           std::this_thread::sleep_until(std::min(next, end));
           continue;
         }
@@ -485,6 +495,77 @@ int RunHistory(long lines) {
   return 0;
 }
 
+// Floods the window at full speed for `seconds` and samples the resident
+// memory every `sample_seconds`. The time per line at 0 is taken over the
+// first tenth of the limit; the time per line at the limit over each sample
+// interval that began with the history full.
+int RunSoak(double seconds, double sample_seconds, int max_lines) {
+  std::unique_ptr<Probe> probe = OpenWindow();
+  if (max_lines > 0) Form1->Memo1->SetMaxLines(max_lines);
+  const int limit = Form1->Memo1->MaxLines();
+  const long first_span = std::max(1000L, static_cast<long>(limit) / 10);
+  std::printf("flood at full speed for %.0f s, history limit %d lines, memory every %.0f s\n",
+              seconds, limit, sample_seconds);
+  std::fflush(stdout);
+
+  const auto sample =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(sample_seconds));
+  Sender sender(kChatPort, 0, seconds);
+  QTimer tick;
+  tick.start(20);
+  const double cpu_start = ThreadCpuSeconds();
+  Clock::time_point next_sample = Clock::now() + sample;
+  double at_zero_us = 0;
+  long last_delivered = 0;
+  double last_cpu = cpu_start;
+  bool full_at_interval_start = false;
+  std::vector<long> rss_when_full;
+  double worst_at_limit_us = 0;
+  int samples = 0;
+  while (!sender.Done()) {
+    Application->PumpOneMessage();
+    if (at_zero_us == 0 && probe->delivered >= first_span) {
+      at_zero_us = (ThreadCpuSeconds() - cpu_start) * 1e6 / static_cast<double>(probe->delivered);
+    }
+    if (Clock::now() < next_sample) continue;
+    next_sample += sample;
+    ++samples;
+    const int lines = Form1->Memo1->Lines()->Count();
+    const double cpu = ThreadCpuSeconds();
+    const long added = probe->delivered - last_delivered;
+    const double per_line_us = added > 0 ? (cpu - last_cpu) * 1e6 / static_cast<double>(added) : 0;
+    const long rss = StatusKb("VmRSS");
+    if (full_at_interval_start) worst_at_limit_us = std::max(worst_at_limit_us, per_line_us);
+    const bool full = lines >= limit;
+    if (full) rss_when_full.push_back(rss);
+    char figure[128];
+    std::snprintf(figure, sizeof figure, "soak: at %.0f s, %d lines%s: resident memory",
+                  samples * sample_seconds, lines, full ? " (full)" : "");
+    Row(figure, Fixed(static_cast<double>(rss) / 1024, 0, " MB"), "");
+    std::snprintf(figure, sizeof figure, "  %ld lines added, main thread's time per line", added);
+    Row(figure, Fixed(per_line_us, 2, " us"), "");
+    last_delivered = probe->delivered;
+    last_cpu = cpu;
+    full_at_interval_start = full;
+  }
+  Row("soak: main thread's time per added line at 0", Fixed(at_zero_us, 2, " us"), "");
+  Row("soak: the same at the limit, the worst interval", Fixed(worst_at_limit_us, 2, " us"), "");
+  Row("soak: ratio at the limit / at 0",
+      at_zero_us > 0 && worst_at_limit_us > 0 ? Fixed(worst_at_limit_us / at_zero_us, 2)
+                                              : std::string("(not reached)"),
+      "<= 2");
+  if (rss_when_full.size() >= 2) {
+    const auto [low, high] = std::minmax_element(rss_when_full.begin(), rss_when_full.end());
+    Row("soak: resident memory spread once full, (max - min) / min",
+        Fixed(100.0 * static_cast<double>(*high - *low) / static_cast<double>(*low), 1, " %"),
+        "<= 10 %");
+  } else {
+    Row("soak: resident memory spread once full", "(too few samples)", "<= 10 %");
+  }
+  Application->ResetForTesting();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -529,10 +610,16 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (mode == "history") return RunHistory(argc > 2 ? std::atol(argv[2]) : 1000000);
+    if (mode == "soak") {
+      return RunSoak(argc > 2 ? std::atof(argv[2]) : 600, argc > 3 ? std::atof(argv[3]) : 60,
+                     argc > 4 ? std::atoi(argv[4]) : 0);
+    }
   } catch (const Exception& e) {
     std::fprintf(stderr, "flood_bench: %s\n", e.Message().c_str());
     return 1;
   }
-  std::fprintf(stderr, "usage: flood_bench [scale] | rates [scale] | history [lines]\n");
+  std::fprintf(stderr,
+               "usage: flood_bench [scale] | rates [scale] | history [lines] | "
+               "soak [seconds] [sample-seconds] [max-lines]\n");
   return 2;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "framework/core/Ansi.h"
 #include "framework/gui/GuiPort.h"
@@ -68,6 +70,11 @@ TApplication::~TApplication() {
 
 void TApplication::Shutdown() {
   if (shut_down_) return;
+  EndProgram();
+  port::StopToolkit();
+}
+
+void TApplication::EndProgram() {
   shut_down_ = true;
   DestroyForms();
   SetMainThreadWakeHook(nullptr);
@@ -75,7 +82,6 @@ void TApplication::Shutdown() {
   if (Application == this) Application = nullptr;
   port::SetLoopHooks(nullptr, nullptr);
   port::SetEntryErrorHook(nullptr);
-  port::StopToolkit();
 }
 
 void TApplication::InitApp() {}
@@ -162,7 +168,23 @@ void TApplication::ResetForTesting() {
 }
 
 int ProgramMain(int argc, char** argv, const std::function<void()>& entry) {
-  TApplication application(argc, argv);
+  // The program reads no argument, and the toolkit gets none either: only the
+  // program's name, so that no option on the command line changes a window.
+  // What desktops and tests set in the environment (the platform, the scale,
+  // the display) still applies.
+  static char fallback_name[] = "kvelmar";
+  int toolkit_argc = 1;
+  char* toolkit_argv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallback_name, nullptr};
+  TApplication application(toolkit_argc, toolkit_argv);
+  // Told to end (a termination signal, the session's end), the loops end and
+  // the steps below run as after a close. Where the platform cannot go back to
+  // the loops, the program's part of the end runs at once and the process ends
+  // with 0; the toolkit, whose display may be gone, is not taken down.
+  port::WatchEndRequests([&application] {
+    application.EndProgram();
+    std::fflush(nullptr);
+    std::_Exit(0);
+  });
   int exit_code = 0;
   try {
     entry();

@@ -87,6 +87,9 @@ class TApplication : public TComponent, public TFormHost {
   // that no worker can reach the loop any more, then the toolkit. Safe to call
   // twice.
   void Shutdown();
+  // The program's part of Shutdown, for an end that leaves the toolkit to the
+  // process's exit: the forms, then the hooks.
+  void EndProgram();
   // Test support: destroys the forms and forgets the MainWindow and a quit.
   void ResetForTesting();
 
@@ -105,9 +108,12 @@ class TApplication : public TComponent, public TFormHost {
 
 extern TApplication* Application;
 
-// The runtime's frame around a program entry: creates the application object,
+// The runtime's frame around a program entry: creates the application object
+// (the toolkit is given the program's name, argv[0], and no other argument),
 // runs entry, and ends with exit code 0. An exception that leaves entry is
 // shown in the "Application Error" box (no owner, task-modal, error icon) and
 // the exit code is 1. The program's end (TApplication::Shutdown) runs before
-// this returns.
+// this returns. Told to end by the platform (a termination signal, the end of
+// the desktop session), an open modal dialog ends with mrCancel, an open
+// message box or font dialog ends, and the program ends as after a close.
 int ProgramMain(int argc, char** argv, const std::function<void()>& entry);

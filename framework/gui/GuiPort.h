@@ -104,6 +104,17 @@ void PostWakeUp();
 // Posts a quit request; on arrival the port calls on_quit.
 void PostQuit();
 void SetLoopHooks(std::function<void()> on_wake, std::function<void()> on_quit);
+// From now on the port answers the platform's requests to end the program,
+// which it otherwise leaves to the platform's default. A request that lets the
+// program finish its loops (a termination signal; the desktop session ending)
+// ends the message box or font dialog that the port runs, makes every later one
+// return at once as if cancelled, and calls on_quit, so that the modal loops
+// and the message loop end and the program takes its normal exit steps. Where
+// the platform gives no way back to the loops (the display is gone; the session
+// ends at WM_ENDSESSION), the port does the same and then calls end_now, which
+// takes the exit steps itself and ends the process; it does not return.
+// REQUIRES: called once, by the program's frame; end_now never returns.
+void WatchEndRequests(std::function<void()> end_now);
 void SetEntryErrorHook(std::function<void(TObject* sender, std::exception_ptr)> hook);
 Rect ScreenArea();
 std::string ExecutablePath();  // the running program's file
@@ -157,6 +168,10 @@ std::string MemoLine(NativeWidget memo, int index);
 int MemoSelStart(NativeWidget memo);  // in the text with CR LF between lines
 int MemoSelLength(NativeWidget memo);
 void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal);
+// Keeps at most lines lines (a final line break makes no line): whenever more
+// are added or set, the oldest go. The cost of adding a line stays that of a
+// memo below the limit.
+void MemoSetMaxLines(NativeWidget memo, int lines);
 
 // ---- windows ----
 // Creates the platform's window now, still hidden.

@@ -23,6 +23,12 @@ void TMemoLines::Add(const std::string& line) {
 TMemo::TMemo(TComponent* owner) : TWinControl(owner, port::WidgetKind::Memo) {
   SetTabStop(true);
   SetColor(clWindow);
+  SetMaxLines(kDefaultMaxLines);
+}
+
+void TMemo::SetMaxLines(int lines) {
+  max_lines_ = lines;
+  if (Widget() != nullptr) port::MemoSetMaxLines(Widget(), lines);
 }
 
 std::string TMemo::Text() const {

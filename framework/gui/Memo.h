@@ -4,6 +4,11 @@
 // line is not a line break: it shows as the symbol "␍" (U+240D) or "␊"
 // (U+240A) and reads back as the byte it was.
 //
+// The memo keeps at most MaxLines() lines, counted as TMemoLines counts them:
+// once more are added or set, the oldest go, so that the newest stay. Under an
+// endless flood of lines its memory stops growing there, and the cost of
+// adding a line stays what it was.
+//
 // Lines added faster than the display's frame rate reach the toolkit's
 // document together, once per frame, so that a flood of lines costs one
 // document update and one repaint per frame. Every read through TMemo, and
@@ -56,6 +61,13 @@ class TMemo : public TWinControl {
   // Puts the lines that wait for the end of the frame into the widget.
   void Flush();
 
+  // 1,000,000 lines of a chat history fill about 260 MB; a user reads the
+  // newest of them.
+  static constexpr int kDefaultMaxLines = 1000000;
+  int MaxLines() const { return max_lines_; }
+  // REQUIRES: lines > 0. Lets the oldest lines go at once when there are more.
+  void SetMaxLines(int lines);
+
   TScrollStyle ScrollBars() const { return scroll_bars_; }
   void SetScrollBars(TScrollStyle style);
 
@@ -69,4 +81,5 @@ class TMemo : public TWinControl {
  private:
   TMemoLines lines_{this};
   TScrollStyle scroll_bars_ = ssNone;
+  int max_lines_ = kDefaultMaxLines;
 };

@@ -13,7 +13,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
+#include <optional>
 #include <vector>
 
 #include "framework/core/Ansi.h"
@@ -174,7 +176,8 @@ struct FontChoice {
   QString start_size;
 };
 
-FontChoice ChooseFont(const QString& face, const QString& size, bool confirm) {
+FontChoice ChooseFont(const QString& face, const QString& size, bool confirm,
+                      std::optional<TColor> color = std::nullopt) {
   FontChoice seen;
   ModalWatcher watcher([&](QWidget* widget) {
     auto* dialog = qobject_cast<QDialog*>(widget);
@@ -183,6 +186,10 @@ FontChoice ChooseFont(const QString& face, const QString& size, bool confirm) {
     seen.start_size = dialog->findChild<QComboBox*>("fontSize")->currentText();
     if (!face.isEmpty()) dialog->findChild<QComboBox*>("fontFace")->setCurrentText(face);
     if (!size.isEmpty()) dialog->findChild<QComboBox*>("fontSize")->setCurrentText(size);
+    if (color) {
+      auto* colors = dialog->findChild<QComboBox*>("fontColor");
+      colors->setCurrentIndex(colors->findData(static_cast<int>(*color)));
+    }
     QPushButton* button = dialog->findChild<QDialogButtonBox*>("fontButtons")
                               ->button(confirm ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
     QTimer::singleShot(0, button, [button] { button->click(); });
@@ -216,6 +223,19 @@ TEST_F(ChatWindowTest, ConfirmedFontGoesToHistoryAndBothEditsAndIsTheNextStart) 
   FontChoice again = ChooseFont("", "", /*confirm=*/false);
   EXPECT_EQ(again.start_face, "DejaVu Sans");
   EXPECT_EQ(again.start_size, "12");
+}
+
+TEST_F(ChatWindowTest, ChosenColourColoursTheTextAndLeavesTheHistorysScrollBarAsItWas) {
+  Form1->Show();
+  QScrollBar* bar = static_cast<QPlainTextEdit*>(Form1->Memo1->Widget())->verticalScrollBar();
+  const QImage before = bar->grab().toImage();
+  ChooseFont("", "", /*confirm=*/true, clRed);
+  for (TControl* c : std::vector<TControl*>{Form1->Memo1, Form1->mesag, Form1->nik}) {
+    SCOPED_TRACE(c->Name());
+    EXPECT_EQ(c->Font()->Color(), clRed);
+    EXPECT_EQ(c->Widget()->palette().color(QPalette::Text), QColor(Qt::red));
+  }
+  EXPECT_EQ(bar->grab().toImage(), before);
 }
 
 TEST_F(ChatWindowTest, ClosingTheChatWindowEndsTheLoop) {

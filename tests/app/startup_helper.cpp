@@ -1,7 +1,9 @@
 // Runs the program's entry with a chat window that fails while it is built
-// ("fail") or with the real chat window, closed as soon as the loop runs
-// ("close"). Every message box that appears is printed to stdout as
-// "box: <title>|<text bytes>|<visible forms>" and closed.
+// ("fail"), with the real chat window, closed as soon as the loop runs
+// ("close"), or with the new-address dialog open until the program is told to
+// end ("dialog": prints "dialog open", then "modal result: <n>" when the
+// dialog's loop returns). Every message box that appears is printed to stdout
+// as "box: <title>|<text bytes>|<visible forms>" and closed.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -9,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/IPadd.h"
 #include "app/chat.h"
 
 namespace {
@@ -46,12 +49,25 @@ void WatchBoxes() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool fail = argc > 1 && std::strcmp(argv[1], "fail") == 0;
-  return ProgramMain(argc, argv, [fail] {
+  const char* mode = argc > 1 ? argv[1] : "";
+  return ProgramMain(argc, argv, [mode] {
     WatchBoxes();
     Application->InitApp();
-    if (fail) {
+    if (std::strcmp(mode, "fail") == 0) {
       Application->MakeForm(BrokenForm);
+    } else if (std::strcmp(mode, "dialog") == 0) {
+      Application->MakeForm(Form1);
+      Application->MakeForm(Form2);
+      QTimer::singleShot(0, [] {
+        // Runs inside the dialog's loop, once the dialog is shown.
+        QTimer::singleShot(0, [] {
+          std::printf("dialog open\n");
+          std::fflush(stdout);
+        });
+        const TModalResult result = Form2->RunModal();
+        std::printf("modal result: %d\n", static_cast<int>(result));
+        std::fflush(stdout);
+      });
     } else {
       Application->MakeForm(Form1);
       QTimer::singleShot(0, [] { Form1->Widget()->close(); });

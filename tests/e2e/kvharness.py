@@ -288,9 +288,9 @@ def network_namespaces_available():
 class Program:
     """A running kvelmar, optionally inside a network namespace."""
 
-    def __init__(self, display, prefix=(), name="Kvelmar"):
+    def __init__(self, display, prefix=(), name="Kvelmar", args=()):
         self.display = display
-        self.proc = subprocess.Popen(list(prefix) + [executable()], env=display.env,
+        self.proc = subprocess.Popen(list(prefix) + [executable()] + list(args), env=display.env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
         self.name = name

@@ -1,8 +1,10 @@
 """The real program under a flood of datagrams from a peer on the network: it
 neither crashes nor hangs, still answers its user afterwards, and exits with
-code 0, also when its window is closed while the flood is still arriving."""
+code 0, also when its window is closed, or it is told to end, while the flood
+is still arriving."""
 
 import os
+import signal
 import subprocess
 import threading
 import unittest
@@ -113,16 +115,19 @@ class FloodTest(unittest.TestCase):
         program.close_window()
         self.assert_clean_exit(program)
 
-    def test_closing_the_window_while_a_flood_arrives_exits_with_0(self):
-        for _ in range(2):
+    def test_closing_the_window_or_a_termination_signal_while_a_flood_arrives_exits_with_0(self):
+        # The window closed twice, then the program told to end as a desktop
+        # session or a service manager does: the same exit steps each time.
+        ends = [lambda p: p.close_window()] * 2 + [lambda p: p.proc.send_signal(signal.SIGTERM)]
+        for end in ends:
             program = self.start()
             # More than the sender can send in its time, so it is still sending
             # when the program has ended.
             flood, report = self.start_flood(count=100 * FLOOD_COUNT)
-            # Close once the flood is well under way.
+            # End it once the flood is well under way.
             k.wait_for(lambda: report, timeout=60, what="the flood to get going")
             self.assert_alive(program)
-            program.close_window()
+            end(program)
             self.assert_clean_exit(program)
             self.assertIsNone(flood.poll(), "the flood ended before the program")
             flood.kill()

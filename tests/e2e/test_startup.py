@@ -11,14 +11,15 @@ class StartupTest(unittest.TestCase):
         self.display = k.Display()
         self.addCleanup(self.display.close)
 
-    def start(self):
-        program = k.Program(self.display)
+    def start(self, args=()):
+        program = k.Program(self.display, args=args)
         self.addCleanup(program.kill)
         program.wait_window()
         return program
 
     def test_window_is_centred_with_the_message_edit_focused_and_closes_with_code_0(self):
-        program = self.start()
+        # The program reads no argument: the toolkit's own options change nothing.
+        program = self.start(args=["-qwindowtitle", "X", "-qwindowgeometry", "200x100+0+0"])
         screen_w, screen_h = self.display.screen_size()
 
         def centred():
@@ -43,6 +44,13 @@ class StartupTest(unittest.TestCase):
         program.close_window()
         self.assertEqual(program.wait_exit(), 0)
         self.assertEqual(program.proc.stdout.read(), b"")
+
+    def test_the_x_server_going_away_ends_the_program_with_code_0(self):
+        # The display's end, as when a desktop session is torn down: the
+        # program takes its exit steps rather than being cut off.
+        program = self.start()
+        self.display.close()
+        self.assertEqual(program.wait_exit(), 0, program.proc.stderr.read().decode(errors="replace"))
 
     def test_alt_f4_that_no_window_manager_takes_still_closes_the_window_with_code_0(self):
         # A window manager normally takes Alt+F4 itself; where none does (or

@@ -202,11 +202,13 @@ TEST_F(ApplicationTest, CtrlCInAMessageBoxCopiesCaptionTextAndButtons) {
     copied = QGuiApplication::clipboard()->text();
     QTimer::singleShot(0, widget, [widget] { widget->close(); });
   });
-  Application->ShowAppMessageBox(Ansi("Socket Error # 11001\r\nХост"), "Kvelmar", MB_OK);
+  // The button is the toolkit's own, in Russian as every text of the program.
+  Application->ShowAppMessageBox(Ansi("Socket Error # 11001\r\nХост"), "Kvelmar", MB_OKCANCEL);
   EXPECT_EQ(copied,
             "---------------------------\nKvelmar\n---------------------------\n"
-            "Socket Error # 11001\nХост\n---------------------------\nOK\n"
-            "---------------------------\n");
+            "Socket Error # 11001\nХост\n---------------------------\nОК   Отмена\n"
+            "---------------------------\n")
+      << copied.toStdString();
 }
 
 // A worker that hands one call to the main thread.

@@ -189,6 +189,20 @@ TEST_F(MemoFloodTest, ReadsSeeEveryLineAtOnceAndInOrder) {
   EXPECT_EQ(memo_->SelStart(), static_cast<int>(Numbered(1000).size()));
 }
 
+TEST_F(MemoFloodTest, KeepsTheNewestLinesUpToItsLimitAndTheOldestGo) {
+  EXPECT_EQ(memo_->MaxLines(), 1000000);
+  memo_->SetMaxLines(100);
+  AddNumbered(1000);
+  EXPECT_EQ(memo_->Lines()->Count(), 100);
+  EXPECT_EQ(memo_->Text(), Numbered(100, 900));
+  // A last line without a break counts as a line; the limit lowered drops at once.
+  memo_->SetText("a\r\nb\r\nc");
+  memo_->SetMaxLines(2);
+  EXPECT_EQ(memo_->Text(), "b\r\nc");
+  memo_->AddLine("d");
+  EXPECT_EQ(memo_->Text(), "c\r\nd");
+}
+
 TEST_F(MemoFloodTest, LineBreakRulesHoldForLinesThatWait) {
   memo_->AddLine("first");
   memo_->AddLine("ab\0cd"s);  // no break after it

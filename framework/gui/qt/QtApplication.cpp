@@ -2,19 +2,30 @@
 // catch-all and the Alt+F4 rule, one step of the loop, the wake-up and quit
 // requests, and the process-wide settings made at start.
 #include <malloc.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QDialog>
 #include <QDirIterator>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QLibraryInfo>
+#include <QPointer>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QThread>
+#include <QTranslator>
 #include <QWidget>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "framework/gui/qt/QtPort_p.h"
 
@@ -27,6 +38,66 @@ std::function<void()> on_wake;
 std::function<void()> on_quit;
 std::function<void(TObject*, std::exception_ptr)> entry_error_hook;
 
+// The program's answer to the platform's requests to end it (WatchEndRequests).
+std::function<void()> end_now_hook;
+bool end_requested = false;
+// The standard dialogs that run their own loop now, innermost last.
+std::vector<QPointer<QDialog>> running_dialogs;
+QtMessageHandler earlier_message_handler = nullptr;
+
+// Ends every standard dialog that runs; detached from their owners too when
+// the owners are about to be destroyed under them.
+void EndRunningDialogs(bool detach) {
+  for (auto it = running_dialogs.rbegin(); it != running_dialogs.rend(); ++it) {
+    QDialog* dialog = *it;
+    if (dialog == nullptr) continue;
+    dialog->reject();
+    if (detach) {
+      dialog->hide();
+      dialog->setParent(nullptr);
+    }
+  }
+}
+
+// A request that lets the loops finish: the dialogs end and the loops are told
+// to quit, so the program leaves them and takes its exit steps.
+void RequestEnd() {
+  if (end_requested) return;
+  end_requested = true;
+  EndRunningDialogs(/*detach=*/false);
+  if (on_quit) on_quit();
+}
+
+// The eventfd that the termination signals write to. Writing is all the
+// handler does: it may interrupt any code on any thread.
+int signal_fd = -1;
+
+extern "C" void OnTerminationSignal(int) {
+  const int saved_errno = errno;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] ssize_t written = ::write(signal_fd, &one, sizeof one);
+  errno = saved_errno;
+}
+
+// Qt's X11 platform ends the process with exit(1) when the connection to the
+// X server breaks, after this warning and before anything else can run. The
+// program takes its exit steps here instead; it cannot go back to the loops.
+void WatchForLostDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (earlier_message_handler != nullptr) {
+    earlier_message_handler(type, context, text);
+  } else {
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+  }
+  if (type != QtWarningMsg || !end_now_hook ||
+      !text.startsWith(QLatin1String("The X11 connection broke"))) {
+    return;
+  }
+  end_requested = true;
+  // The dialogs live in frames that are never returned to.
+  EndRunningDialogs(/*detach=*/true);
+  end_now_hook();
+}
+
 // Qt's application with the last catch-all: nothing thrown by framework code
 // may unwind through Qt's own frames.
 class KvQApplication : public QApplication {
@@ -37,6 +108,16 @@ class KvQApplication : public QApplication {
   // handled anything: Qt's plain Unix dispatcher delivers posted events
   // without counting them in the result of processEvents.
   std::atomic<unsigned> delivered{0};
+
+  // The session manager's "die" reaches the application as a Quit event. Qt
+  // would close every window; the program ends through its own steps instead.
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::Quit && end_now_hook) {
+      RequestEnd();
+      return true;
+    }
+    return QApplication::event(event);
+  }
 
   bool notify(QObject* receiver, QEvent* event) override {
     delivered.fetch_add(1, std::memory_order_relaxed);
@@ -128,6 +209,15 @@ bool qtport::RunGuarded(TWidgetClient* client, const std::function<void()>& entr
   }
 }
 
+int qtport::ExecStandardDialog(QDialog& dialog) {
+  if (end_requested) return -1;
+  running_dialogs.push_back(&dialog);
+  const int result = dialog.exec();
+  std::erase_if(running_dialogs,
+                [&dialog](const QPointer<QDialog>& d) { return d == nullptr || d == &dialog; });
+  return result;
+}
+
 void qtport::ReportEntryError(TWidgetClient* client, std::exception_ptr error) {
   if (entry_error_hook) {
     entry_error_hook(client != nullptr ? client->ClientObject() : nullptr, error);
@@ -145,6 +235,14 @@ void StartToolkit(int& argc, char** argv, const std::string& app_title) {
   // place.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   application = std::make_unique<KvQApplication>(argc, argv);
+  // The toolkit's own texts (the buttons of message boxes, the edits' context
+  // menus) in Russian, as every other text of the program and as on a Russian
+  // Windows, whatever the user's locale.
+  auto* translator = new QTranslator(application.get());
+  if (translator->load(QStringLiteral("qtbase_ru"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(translator);
+  }
   qtport::UseDetectableAutoRepeat();
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(LoadProgramIcon());
@@ -159,7 +257,14 @@ void StartToolkit(int& argc, char** argv, const std::string& app_title) {
 }
 
 void StopToolkit() {
+  if (end_now_hook) {
+    // The program has ended its loops: the platform's defaults again.
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) std::signal(signal, SIG_DFL);
+    qInstallMessageHandler(earlier_message_handler);
+    end_now_hook = nullptr;
+  }
   wake_target.reset();
+  running_dialogs.clear();
   application.reset();
 }
 
@@ -191,6 +296,25 @@ void PostQuit() {
 void SetLoopHooks(std::function<void()> wake, std::function<void()> quit) {
   on_wake = std::move(wake);
   on_quit = std::move(quit);
+}
+
+void WatchEndRequests(std::function<void()> end_now) {
+  end_now_hook = std::move(end_now);
+  signal_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (signal_fd >= 0) {
+    auto* notifier = new QSocketNotifier(signal_fd, QSocketNotifier::Read, wake_target.get());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+      std::uint64_t count = 0;
+      [[maybe_unused]] ssize_t taken = ::read(signal_fd, &count, sizeof count);
+      RequestEnd();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
+  }
+  earlier_message_handler = qInstallMessageHandler(WatchForLostDisplay);
 }
 
 void SetEntryErrorHook(std::function<void(TObject* sender, std::exception_ptr)> hook) {

@@ -327,11 +327,14 @@ int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view ca
   box.setTextFormat(Qt::PlainText);
   box.setText(DisplayText(text));
   box.setObjectName("messageBox");
+  // The toolkit's Russian texts keep a Latin "OK"; a Russian Windows, and the
+  // font dialog here, write it in Cyrillic.
+  if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setText(QString::fromUtf8("ОК"));
   // The exact bytes, for whoever needs more than the shown text.
   box.setProperty("kvText", QByteArray(text.data(), static_cast<qsizetype>(text.size())));
   box.setWindowModality(Qt::ApplicationModal);
   new MessageBoxCopier(&box);
-  box.exec();
+  qtport::ExecStandardDialog(box);
   QAbstractButton* clicked = box.clickedButton();
   for (const Choice& choice : choices) {
     if (clicked != nullptr && box.button(choice.button) == clicked) return choice.code;
@@ -346,7 +349,7 @@ int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view ca
 bool RunFontDialog(const TFont& start, FontChoice& choice) {
   KvFontDialog dialog(QApplication::activeWindow(), start);
   dialog.setWindowModality(Qt::ApplicationModal);
-  if (dialog.exec() != QDialog::Accepted) return false;
+  if (qtport::ExecStandardDialog(dialog) != QDialog::Accepted) return false;
   choice = dialog.Choice();
   return true;
 }

@@ -186,6 +186,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
     if (!waiting_.isEmpty()) {
       last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
       cursor.insertText(waiting_);
+      DropOldestLines();
       // Keeps the capacity that one frame needed, not more than a little.
       if (waiting_.capacity() > kKeptCapacity) {
         waiting_ = QString();
@@ -199,6 +200,26 @@ class KvPlainTextEdit : public QPlainTextEdit {
       setTextCursor(cursor);
       ensureCursorVisible();
     }
+  }
+
+  // At most lines lines from now on (0: no limit).
+  void SetMaxLines(int lines) {
+    Flush();
+    max_lines_ = lines;
+    DropOldestLines();
+  }
+
+  // Removes the first lines beyond the limit, in one edit. A final empty
+  // block is no line. Its cost follows the lines removed, not those kept.
+  void DropOldestLines() {
+    if (max_lines_ <= 0) return;
+    QTextDocument* text = document();
+    const int lines = text->blockCount() - (text->lastBlock().length() == 1 ? 1 : 0);
+    const int excess = lines - max_lines_;
+    if (excess <= 0) return;
+    QTextCursor oldest(text);
+    oldest.setPosition(text->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
   }
 
   // Forgets what waits (the whole text is being replaced).
@@ -263,6 +284,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
     return static_cast<int>(1000.0 / rate);
   }
 
+  int max_lines_ = 0;          // 0: no limit
   QString waiting_;            // text not yet in the document, blocks split by U+2029
   bool caret_to_end_ = false;  // an added line still has to place the caret
   bool flushing_ = false;
@@ -313,6 +335,7 @@ void MemoSetText(NativeWidget memo, std::string_view text) {
   edit->clear();
   QTextCursor cursor(edit->document());
   cursor.insertText(shown);
+  edit->DropOldestLines();
 }
 
 std::string MemoText(NativeWidget memo) {
@@ -348,6 +371,10 @@ int MemoSelLength(NativeWidget memo) {
   int breaks = document->findBlock(cursor.selectionEnd()).blockNumber() -
                document->findBlock(cursor.selectionStart()).blockNumber();
   return cursor.selectionEnd() - cursor.selectionStart() + breaks;
+}
+
+void MemoSetMaxLines(NativeWidget memo, int lines) {
+  Edit(memo)->SetMaxLines(lines);
 }
 
 void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal) {

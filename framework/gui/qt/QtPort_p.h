@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QColor>
+#include <QDialog>
 #include <QEvent>
 #include <QFont>
 #include <QString>
@@ -46,6 +47,11 @@ void Link(QWidget* widget, TWidgetClient* client);
 bool RunGuarded(TWidgetClient* client, const std::function<void()>& entry);
 // The entry error hook itself, for an escape caught elsewhere.
 void ReportEntryError(TWidgetClient* client, std::exception_ptr error);
+
+// Runs a standard dialog's own loop (a message box, the font chooser) and
+// returns what exec() returns. The dialog is rejected when the program is told
+// to end; once it has been, the dialog is not run and the result is -1.
+int ExecStandardDialog(QDialog& dialog);
 
 // The caret of the edits stops blinking after a while without input; an
 // input event of type in an edit or the memo lets it blink again.

@@ -1,6 +1,7 @@
 // The Qt port's widgets: one Qt widget per kind of control and the operations
 // on every widget (the memo's are in QtMemo.cpp, the windows' in QtWindows.cpp).
 // Each widget reports to the client it was made for, held from its creation.
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFrame>
 #include <QKeyEvent>
@@ -342,12 +343,20 @@ void SetEnabled(NativeWidget widget, bool enabled) {
 
 void SetFont(NativeWidget widget, const TFont& font) {
   widget->setFont(qtport::ToQFont(font));
+  // Only the colour role of the widget's own text: a palette passes to the
+  // widget's parts, and a scroll bar draws its arrows in the window-text and
+  // button-text colours.
   QPalette palette = widget->palette();
   QColor color = qtport::ToQColor(font.Color());
-  palette.setColor(QPalette::Text, color);
-  palette.setColor(QPalette::WindowText, color);
-  palette.setColor(QPalette::ButtonText,
-                   font.Color() == clWindowText ? qtport::ToQColor(clBtnText) : color);
+  if (qobject_cast<QLineEdit*>(widget) != nullptr ||
+      qobject_cast<QAbstractScrollArea*>(widget) != nullptr) {
+    palette.setColor(QPalette::Text, color);
+  } else if (qobject_cast<QAbstractButton*>(widget) != nullptr) {
+    palette.setColor(QPalette::ButtonText,
+                     font.Color() == clWindowText ? qtport::ToQColor(clBtnText) : color);
+  } else {
+    palette.setColor(QPalette::WindowText, color);
+  }
   widget->setPalette(palette);
 }
 
