@@ -171,16 +171,17 @@ class Display:
         subprocess.run(["xclip", "-i", "-selection", "clipboard"], env=self.env, input=text.encode(),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
 
-    def copy_selection(self, *keys):
+    def copy_selection(self, *keys, timeout=2.0):
         """Presses the copy keys and returns what they put on the clipboard: polls
         for the change, since the copy reaches the clipboard asynchronously. An
-        empty selection copies nothing; that reads as the empty text."""
+        empty selection copies nothing; that reads as the empty text once
+        timeout has passed."""
         sentinel = "\x01kv-clipboard-sentinel\x01"
         self.set_clipboard(sentinel)
         self.key(*keys)
         try:
             return wait_for(lambda: (lambda t: t if t != sentinel else None)(self.clipboard()),
-                            timeout=2.0, what="the copy")
+                            timeout=timeout, what="the copy")
         except TimeoutError:
             return ""
 
