@@ -16,6 +16,8 @@ constexpr wchar_t kPanelClass[] = L"KvPanel";
 std::function<void()> on_wake;
 std::function<void()> on_quit;
 std::function<void(TObject*, std::exception_ptr)> entry_error_hook;
+// The program's frame's end, for the session's end (WatchEndRequests).
+std::function<void()> end_now_hook;
 
 HWND application_window = nullptr;
 HWND parking_window = nullptr;
@@ -38,6 +40,11 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wparam, LPARA
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;
+    case WM_ENDSESSION:
+      // The session ends: Windows ends the process once this returns, so the
+      // program's exit steps run now; end_now does not return.
+      if (wparam != FALSE && end_now_hook) end_now_hook();
+      return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }
@@ -197,6 +204,10 @@ void PostQuit() {
 void SetLoopHooks(std::function<void()> wake, std::function<void()> quit) {
   on_wake = std::move(wake);
   on_quit = std::move(quit);
+}
+
+void WatchEndRequests(std::function<void()> end_now) {
+  end_now_hook = std::move(end_now);
 }
 
 void SetEntryErrorHook(std::function<void(TObject* sender, std::exception_ptr)> hook) {

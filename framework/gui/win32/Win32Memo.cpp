@@ -25,6 +25,7 @@ struct MemoState {
   std::size_t last_insertion_breaks = 0;
   std::size_t length = 0;             // of the edit's text
   std::vector<std::uint32_t> starts;  // of every line, the last one included
+  int max_lines = 0;                  // 0: no limit
 };
 
 }  // namespace win32port
@@ -86,6 +87,21 @@ std::size_t NoteLineStarts(MemoState& state, std::wstring_view text, std::size_t
   return breaks;
 }
 
+// Removes the oldest lines beyond the limit, in one edit. A final empty line
+// (the text ends with a line break) is no line.
+void DropOldestLines(HWND memo, MemoState& state) {
+  if (state.max_lines <= 0) return;
+  const std::size_t lines = state.starts.size() - (state.starts.back() == state.length ? 1 : 0);
+  if (lines <= static_cast<std::size_t>(state.max_lines)) return;
+  const std::size_t excess = lines - static_cast<std::size_t>(state.max_lines);
+  const std::uint32_t cut = state.starts[excess];
+  SendMessageW(memo, EM_SETSEL, 0, cut);
+  SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  state.starts.erase(state.starts.begin(), state.starts.begin() + static_cast<std::ptrdiff_t>(excess));
+  for (std::uint32_t& start : state.starts) start -= cut;
+  state.length -= cut;
+}
+
 // One frame of the display, in milliseconds.
 int FrameMs(HWND memo) {
   HDC dc = GetDC(memo);
@@ -115,6 +131,7 @@ void Flush(HWND memo) {
     }
     state.inserted_before = true;
     state.last_insertion_ms = GetTickCount64();
+    DropOldestLines(memo, state);
   }
   if (state.caret_to_end) {
     state.caret_to_end = false;
@@ -221,6 +238,7 @@ void MemoSetText(NativeWidget memo, std::string_view text) {
   NoteLineStarts(state, shown, 0);
   SetWindowTextW(memo, shown.c_str());
   state.length = shown.size();
+  DropOldestLines(memo, state);
 }
 
 std::string MemoText(NativeWidget memo) {
@@ -258,6 +276,13 @@ int MemoSelLength(NativeWidget memo) {
   DWORD start = 0, end = 0;
   SendMessageW(memo, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
   return static_cast<int>(end - start);
+}
+
+void MemoSetMaxLines(NativeWidget memo, int lines) {
+  Flush(memo);
+  MemoState& state = State(memo);
+  state.max_lines = lines;
+  DropOldestLines(memo, state);
 }
 
 void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal) {
