@@ -97,7 +97,8 @@ void DropOldestLines(HWND memo, MemoState& state) {
   const std::uint32_t cut = state.starts[excess];
   SendMessageW(memo, EM_SETSEL, 0, cut);
   SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-  state.starts.erase(state.starts.begin(), state.starts.begin() + static_cast<std::ptrdiff_t>(excess));
+  state.starts.erase(state.starts.begin(),
+                     state.starts.begin() + static_cast<std::ptrdiff_t>(excess));
   for (std::uint32_t& start : state.starts) start -= cut;
   state.length -= cut;
 }

@@ -223,6 +223,13 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
   return CallWindowProcW(base, window, message, wparam, lparam);
 }
 
+// Tells a window's client that something happened to it, inside the catch-all.
+static void Notify(WidgetData* data, void (TWidgetClient::*event)()) {
+  if (data == nullptr || data->client == nullptr) return;
+  TWidgetClient* client = data->client;
+  RunGuarded(client, [client, event] { (client->*event)(); });
+}
+
 LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   WidgetData* data = DataOf(window);
   switch (message) {
@@ -274,10 +281,7 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
       }
       break;
     case WM_CLOSE:
-      if (data != nullptr && data->client != nullptr) {
-        TWidgetClient* client = data->client;
-        RunGuarded(client, [client] { client->WidgetCloseRequested(); });
-      }
+      Notify(data, &TWidgetClient::WidgetCloseRequested);
       return 0;
     case WM_ACTIVATE:
       if (data == nullptr) break;
@@ -291,16 +295,10 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
       }
       break;
     case kReleaseMessage:
-      if (data != nullptr && data->client != nullptr) {
-        TWidgetClient* client = data->client;
-        RunGuarded(client, [client] { client->WidgetReleased(); });
-      }
+      Notify(data, &TWidgetClient::WidgetReleased);
       return 0;
     case kFramedMessage:
-      if (data != nullptr && data->client != nullptr) {
-        TWidgetClient* client = data->client;
-        RunGuarded(client, [client] { client->WidgetFramed(); });
-      }
+      Notify(data, &TWidgetClient::WidgetFramed);
       return 0;
     case WM_NCDESTROY:
       Destroyed(window);
