@@ -3,10 +3,9 @@
 // from any peer shown as history lines. Each test executable runs in a network
 // namespace of its own, so the window's server has port 15251 to itself.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
