@@ -151,6 +151,17 @@ BOOL CALLBACK DisableForModal(HWND window, LPARAM modal) {
 
 namespace win32port {
 
+// The control's own dialog code, asking for the Enter key as well, so that the
+// dialog manager hands Enter to the control instead of a default button.
+static LRESULT DialogCodeWithEnter(WNDPROC base, HWND window, WPARAM wparam, LPARAM lparam) {
+  LRESULT code = CallWindowProcW(base, window, WM_GETDLGCODE, wparam, lparam);
+  auto* key = reinterpret_cast<MSG*>(lparam);
+  if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
+    code |= DLGC_WANTMESSAGE;
+  }
+  return code;
+}
+
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   WidgetData* data = DataOf(window);
   if (data == nullptr) return DefWindowProcW(window, message, wparam, lparam);
@@ -177,25 +188,11 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         }
         return result;
       }
-      if (message == WM_GETDLGCODE) {
-        // Enter goes to the edit's key handlers, not to a default button.
-        LRESULT code = CallWindowProcW(base, window, message, wparam, lparam);
-        auto* key = reinterpret_cast<MSG*>(lparam);
-        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
-          code |= DLGC_WANTMESSAGE;
-        }
-        return code;
-      }
+      // Enter goes to the edit's key handlers, not to a default button.
+      if (message == WM_GETDLGCODE) return DialogCodeWithEnter(base, window, wparam, lparam);
       break;
     case port::WidgetKind::Button:
-      if (message == WM_GETDLGCODE) {
-        LRESULT code = CallWindowProcW(base, window, message, wparam, lparam);
-        auto* key = reinterpret_cast<MSG*>(lparam);
-        if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
-          code |= DLGC_WANTMESSAGE;
-        }
-        return code;
-      }
+      if (message == WM_GETDLGCODE) return DialogCodeWithEnter(base, window, wparam, lparam);
       // Enter clicks the button that has the focus; with Shift, Ctrl or Alt
       // held, or repeated, it does nothing here.
       if (message == WM_KEYDOWN && wparam == VK_RETURN) {
