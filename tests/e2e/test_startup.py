@@ -33,7 +33,11 @@ class StartupTest(unittest.TestCase):
         except TimeoutError:
             self.fail("not centred: %r on %dx%d" % (
                 self.display.window_geometry(program.window), screen_w, screen_h))
-        # Typing at once lands in the message edit: what a person types first goes there.
+        # Typing at once lands in the message edit: what a person types first
+        # goes there, once the window shows as the active one (Wine's windows
+        # take the focus a moment after they appear).
+        k.wait_for(lambda: self.display.run(["xdotool", "getactivewindow"], check=False)
+                   .stdout.strip() == str(program.window), what="the window to become active")
         self.display.type_text("hello")
         self.display.screenshot(os.path.join(k.scratch_dir(), "startup.png"))
         program.click("nik")
