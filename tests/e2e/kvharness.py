@@ -370,8 +370,8 @@ class Platform:
     """The Linux program: what the Windows program under Wine does otherwise
     is in WinePlatform, and nowhere else."""
 
-    def command(self, args):
-        return [executable()] + list(args)
+    def command(self, path, args):
+        return [path] + list(args)
 
     def environment(self, display, netns_prefix):
         return display.env
@@ -394,8 +394,8 @@ class Platform:
 
 
 class WinePlatform(Platform):
-    def command(self, args):
-        return ["wine", executable()] + list(args)
+    def command(self, path, args):
+        return ["wine", path] + list(args)
 
     def environment(self, display, netns_prefix):
         return display.wine_prefix(netns_prefix).env
@@ -441,12 +441,13 @@ def linux_only(reason):
 
 
 class Program:
-    """A running kvelmar, optionally inside a network namespace."""
+    """A running kvelmar (the one built, unless path names another), optionally
+    inside a network namespace."""
 
-    def __init__(self, display, prefix=(), name="Kvelmar", args=()):
+    def __init__(self, display, prefix=(), name="Kvelmar", args=(), path=None):
         self.display = display
         self.netns_prefix = list(prefix)
-        self.proc = subprocess.Popen(list(prefix) + PLATFORM.command(args),
+        self.proc = subprocess.Popen(list(prefix) + PLATFORM.command(path or executable(), args),
                                      env=PLATFORM.environment(display, prefix),
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
