@@ -346,9 +346,12 @@ class WinePrefix:
     @classmethod
     def _link_or_copy(cls, source, target):
         if source.lower().endswith(cls._SHARED):
-            os.link(source, target)
-        else:
-            shutil.copy2(source, target)
+            try:
+                os.link(source, target)
+                return
+            except OSError:
+                pass  # another file system: copied below
+        shutil.copy2(source, target)
 
     def run(self, argv, timeout=120):
         """Runs a Wine program (or the server) in the prefix's namespace. What
