@@ -24,6 +24,16 @@ cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmak
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$dir" -j "$jobs"
 
+# The end-to-end tests chat between kvelmar.exe and a Linux build's program
+# where one is at hand (tools/test.sh builds the plain or the sanitizer ones
+# before this suite).
+for linux in build/app/kvelmar build-asan/app/kvelmar build-tsan/app/kvelmar; do
+  if [ -x "$linux" ]; then
+    export KV_E2E_LINUX_KVELMAR=$PWD/$linux
+    break
+  fi
+done
+
 export WINEPREFIX=$(cd "$dir" && pwd)/wine-prefix
 export WINEDEBUG=-all
 # No window system, no Mono or Gecko installer prompts.

@@ -435,7 +435,11 @@ class WinePlatform(Platform):
         program.display.wine_prefix(program.netns_prefix).run(["wineboot", "--end-session"])
 
 
-PLATFORM = WinePlatform() if WINE else Platform()
+NATIVE = Platform()
+PLATFORM = WinePlatform() if WINE else NATIVE
+# Under Wine, a Linux build's program for kvelmar.exe to chat with, where one
+# is at hand (tools/test-windows.sh names it).
+LINUX_PEER = os.environ.get("KV_E2E_LINUX_KVELMAR") if WINE else None
 
 
 def linux_only(reason):
@@ -444,14 +448,15 @@ def linux_only(reason):
 
 
 class Program:
-    """A running kvelmar (the one built, unless path names another), optionally
-    inside a network namespace."""
+    """A running kvelmar (the one built, unless path names another, of the
+    platform given), optionally inside a network namespace."""
 
-    def __init__(self, display, prefix=(), name="Kvelmar", args=(), path=None):
+    def __init__(self, display, prefix=(), name="Kvelmar", args=(), path=None, platform=None):
         self.display = display
         self.netns_prefix = list(prefix)
-        self.proc = subprocess.Popen(list(prefix) + PLATFORM.command(path or executable(), args),
-                                     env=PLATFORM.environment(display, prefix),
+        self.platform = platform or PLATFORM
+        self.proc = subprocess.Popen(list(prefix) + self.platform.command(path or executable(), args),
+                                     env=self.platform.environment(display, prefix),
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
         self.name = name
@@ -506,13 +511,13 @@ class Program:
                                 if w != self.window],
                        timeout=timeout, what="a box titled %r" % title)[0]
         self.display.xdotool("windowactivate", "--sync", box)
-        return box, PLATFORM.box_text(self, title)
+        return box, self.platform.box_text(self, title)
 
     def first_address(self):
         """The address list's first entry, read as a person can: select it, copy it."""
         left, top, _, _ = CHAT_CONTROLS["ListBox1"]
         self.display.click(self.window, (left + 4, top + 3, 60, 8))
-        return PLATFORM.selected_entry(self)
+        return self.platform.selected_entry(self)
 
     def history(self):
         """What the history shows, read as a person would: select all, copy, paste."""
@@ -520,7 +525,7 @@ class Program:
         return self.display.copy_selection("ctrl+a", "ctrl+c")
 
     def request_end(self):
-        PLATFORM.request_end(self)
+        self.platform.request_end(self)
 
     def close_window(self):
         self.display.xdotool("windowactivate", "--sync", self.window)
