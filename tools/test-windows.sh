@@ -128,7 +128,15 @@ smoke_gui() {
     echo "smoke: no chat window under Wine"
   else
     echo "smoke: chat window $(xdotool getwindowgeometry "$window" | tr -s '\n ' ' ')"
-    xdotool windowactivate --sync "$window" key --clearmodifiers alt+F4
+    # A person clicks into the window, sees it active, and presses Alt+F4.
+    # (openbox does not always give a window that Wine maps the focus, and
+    # then there is no active window that windowactivate could wait for.)
+    xdotool mousemove --window "$window" 20 20 click 1
+    for _ in $(seq 1 120); do
+      [ "$(xdotool getactivewindow 2>/dev/null)" = "$window" ] && break
+      sleep 0.25
+    done
+    xdotool key --clearmodifiers alt+F4
     for _ in $(seq 1 120); do
       [ -s "$log/exit-code" ] && break
       sleep 0.25
