@@ -340,8 +340,12 @@ class WinePrefix:
         # The server, then Wine's background programs (started by the first
         # program of a server), detached from every pipe: a program's own
         # output pipes must end with it, not with them.
-        self.run(["wineserver", "--persistent"])
-        self.run(["wine", "cmd.exe", "/c", "exit"])
+        try:
+            self.run(["wineserver", "--persistent"])
+            self.run(["wine", "cmd.exe", "/c", "exit"])
+        except BaseException:
+            self.close()  # a server that started must not outlive the test
+            raise
 
     @classmethod
     def _link_or_copy(cls, source, target):
