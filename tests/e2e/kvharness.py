@@ -4,6 +4,13 @@ An X server (Xvfb) with a light window manager (openbox), the program started
 as a plain process (optionally inside a network namespace), xdotool for the
 mouse and the keyboard, and the X clipboard to read what the history shows.
 Every wait polls a condition against a deadline; nothing sleeps blindly.
+
+The same tests drive the Windows program under Wine, whose windows are X11
+windows too: with KV_E2E_WINEPREFIX naming a prepared Wine prefix (fonts in
+place, as tools/test-windows.sh makes it), KVELMAR_EXE is kvelmar.exe and runs
+under Wine, and KV_E2E_WINDOW_TEXT names the reader of the controls that Wine
+gives no copy of (window_text.cpp). What differs between the two lives in the
+class Platform below.
 """
 
 import os
@@ -13,8 +20,14 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
-DEFAULT_TIMEOUT = 15.0
+WINE_PREFIX = os.environ.get("KV_E2E_WINEPREFIX")
+WINE = bool(WINE_PREFIX)
+
+# Wine starts a program, and above all its first one, in seconds, not in
+# fractions of one.
+DEFAULT_TIMEOUT = 45.0 if WINE else 15.0
 
 # Positions of the chat window's controls in its client area: (left, top, width, height).
 CHAT_CONTROLS = {
@@ -88,6 +101,7 @@ class Display:
         self.env = dict(os.environ, DISPLAY=self.name)
         self.env.pop("WAYLAND_DISPLAY", None)
         self.env.pop("QT_QPA_PLATFORM", None)
+        self._wine_prefixes = {}
         # xdotool types Cyrillic through the Russian layout (setxkbmap us,ru).
         self._xvfb = subprocess.Popen(
             ["Xvfb", self.name, "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp",
@@ -127,7 +141,7 @@ class Display:
             args.append("--onlyvisible")
         args += ["--name", name]
         out = self.run(args, check=False).stdout.split()
-        return [int(w) for w in out]
+        return [int(w) for w in out if not PLATFORM.is_application_window(self, int(w))]
 
     def wait_window(self, name, timeout=DEFAULT_TIMEOUT):
         return wait_for(lambda: self.find_windows(name), timeout=timeout,
@@ -191,7 +205,19 @@ class Display:
     def screenshot(self, path):
         self.run(["import", "-window", "root", path])
 
+    def wine_prefix(self, netns_prefix):
+        """The Wine prefix of the programs started on this display in the
+        network namespace that netns_prefix enters: made on first use, with its
+        Wine server running in that namespace until the display closes."""
+        key = tuple(netns_prefix)
+        if key not in self._wine_prefixes:
+            self._wine_prefixes[key] = WinePrefix(self, netns_prefix)
+        return self._wine_prefixes[key]
+
     def close(self):
+        for prefix in self._wine_prefixes.values():
+            prefix.close()
+        self._wine_prefixes.clear()
         for proc in (self._wm, self._xvfb):
             if proc is not None and proc.poll() is None:
                 proc.terminate()
@@ -267,9 +293,9 @@ def _ip(*args):
     _run_checked(["ip"] + list(args))
 
 
-def _run_checked(argv, **kwargs):
+def _run_checked(argv, timeout=30, **kwargs):
     """Runs a set-up command; its failure says what it printed."""
-    result = subprocess.run(argv, capture_output=True, text=True, timeout=30, **kwargs)
+    result = subprocess.run(argv, capture_output=True, text=True, timeout=timeout, **kwargs)
     if result.returncode != 0:
         raise RuntimeError("%s ended with code %d: %s" % (
             " ".join(argv), result.returncode, (result.stderr or result.stdout).strip()))
@@ -286,12 +312,155 @@ def network_namespaces_available():
     return ok
 
 
-class Program:
-    """A running kvelmar, optionally inside a network namespace."""
+class WinePrefix:
+    """A copy of the prepared Wine prefix whose Wine server runs in one network
+    namespace: Wine creates every socket in its server, so programs in two
+    namespaces need two servers, and a server belongs to one prefix."""
 
-    def __init__(self, display, prefix=(), name="Kvelmar", args=()):
+    _counter = 0
+    # Wine's own programs and libraries, which nothing writes to: the copy links
+    # them instead of copying several hundred megabytes.
+    _SHARED = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".ds", ".tlb",
+               ".ttf", ".fon", ".nls", ".msstyles", ".vxd", ".com", ".mui")
+
+    def __init__(self, display, netns_prefix):
+        require("wine", "wineserver", "wineboot")
+        if not os.path.isfile(os.path.join(WINE_PREFIX, "system.reg")):
+            raise RuntimeError("KV_E2E_WINEPREFIX=%s is no prepared Wine prefix "
+                               "(tools/test-windows.sh prepares one)" % WINE_PREFIX)
+        WinePrefix._counter += 1
+        self.path = os.path.join(scratch_dir(), "wine-prefix-%d-%d" % (os.getpid(),
+                                                                       WinePrefix._counter))
+        shutil.rmtree(self.path, ignore_errors=True)
+        shutil.copytree(WINE_PREFIX, self.path, symlinks=True, copy_function=self._link_or_copy,
+                        ignore=shutil.ignore_patterns("wineserver"))
+        self.netns_prefix = list(netns_prefix)
+        self.env = dict(display.env, WINEPREFIX=self.path, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        # The server, then Wine's background programs (started by the first
+        # program of a server), detached from every pipe: a program's own
+        # output pipes must end with it, not with them.
+        try:
+            self.run(["wineserver", "--persistent"])
+            self.run(["wine", "cmd.exe", "/c", "exit"])
+        except BaseException:
+            self.close()  # a server that started must not outlive the test
+            raise
+
+    @classmethod
+    def _link_or_copy(cls, source, target):
+        if source.lower().endswith(cls._SHARED):
+            try:
+                os.link(source, target)
+                return
+            except OSError:
+                pass  # another file system: copied below
+        shutil.copy2(source, target)
+
+    def run(self, argv, timeout=120):
+        """Runs a Wine program (or the server) in the prefix's namespace. What
+        it leaves running holds no pipe of ours."""
+        code = subprocess.run(self.netns_prefix + argv, env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+        if code != 0:
+            raise RuntimeError("%s ended with code %d" % (" ".join(argv), code))
+
+    def close(self):
+        for argv in (["wineserver", "--kill"], ["wineserver", "--wait"]):
+            subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=60)
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Platform:
+    """The Linux program: what the Windows program under Wine does otherwise
+    is in WinePlatform, and nowhere else."""
+
+    def command(self, path, args):
+        return [path] + list(args)
+
+    def environment(self, display, netns_prefix):
+        return display.env
+
+    def is_application_window(self, display, window):
+        return False
+
+    def box_text(self, program, title):
+        """The text of the active message box, copied as a person can (Ctrl+C)."""
+        return program.display.copy_selection("ctrl+c")
+
+    def selected_entry(self, program):
+        """The selected entry of the program's address list, copied (Ctrl+C)."""
+        return program.display.copy_selection("ctrl+c")
+
+    def request_end(self, program):
+        """Tells the program to end as the system does at the session's end, or
+        as a service manager does."""
+        program.proc.send_signal(signal.SIGTERM)
+
+
+class WinePlatform(Platform):
+    def command(self, path, args):
+        return ["wine", path] + list(args)
+
+    def environment(self, display, netns_prefix):
+        return display.wine_prefix(netns_prefix).env
+
+    def is_application_window(self, display, window):
+        # The hidden application window, which owns the taskbar entry, carries
+        # the program's title too; it has no size, which X shows as 1x1. A
+        # window that is gone is no candidate either.
+        out = display.run(["xwininfo", "-id", str(window)], check=False).stdout
+        return "Width:" not in out or ("Width: 1\n" in out and "Height: 1\n" in out)
+
+    # Wine's message boxes copy nothing on Ctrl+C and a Windows list box has no
+    # copy at all: a small Windows program reads the controls' texts out
+    # (window_text.cpp), through the program's own Wine server.
+    def _controls(self, program, window_class, title):
+        prefix = program.display.wine_prefix(program.netns_prefix)
+        result = subprocess.run(
+            program.netns_prefix + ["wine", os.environ["KV_E2E_WINDOW_TEXT"], window_class, title],
+            env=prefix.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+        records = result.stdout.decode("utf-8").split("\0")[:-1]
+        return [tuple(record.split("\t", 1)) for record in records]
+
+    def box_text(self, program, title):
+        return "\r\n".join(text for control, text in self._controls(program, "#32770", title)
+                           if control.lower() == "static" and text)
+
+    def selected_entry(self, program):
+        return "".join(text for control, text in self._controls(program, "KvForm", program.name)
+                       if control.lower() == "listbox")
+
+    def request_end(self, program):
+        # The session's end: wineboot sends WM_QUERYENDSESSION and WM_ENDSESSION
+        # to every top-level window of the program's Wine server.
+        program.display.wine_prefix(program.netns_prefix).run(["wineboot", "--end-session"])
+
+
+NATIVE = Platform()
+PLATFORM = WinePlatform() if WINE else NATIVE
+# Under Wine, a Linux build's program for kvelmar.exe to chat with, where one
+# is at hand (tools/test-windows.sh names it).
+LINUX_PEER = os.environ.get("KV_E2E_LINUX_KVELMAR") if WINE else None
+
+
+def linux_only(reason):
+    """Skips a test of something the Windows program has no counterpart of."""
+    return unittest.skipIf(WINE, "Linux only: " + reason)
+
+
+class Program:
+    """A running kvelmar (the one built, unless path names another, of the
+    platform given), optionally inside a network namespace."""
+
+    def __init__(self, display, prefix=(), name="Kvelmar", args=(), path=None, platform=None):
         self.display = display
-        self.proc = subprocess.Popen(list(prefix) + [executable()] + list(args), env=display.env,
+        self.netns_prefix = list(prefix)
+        self.platform = platform or PLATFORM
+        self.proc = subprocess.Popen(list(prefix) + self.platform.command(path or executable(), args),
+                                     env=self.platform.environment(display, prefix),
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
         self.name = name
@@ -346,12 +515,21 @@ class Program:
                                 if w != self.window],
                        timeout=timeout, what="a box titled %r" % title)[0]
         self.display.xdotool("windowactivate", "--sync", box)
-        return box, self.display.copy_selection("ctrl+c")
+        return box, self.platform.box_text(self, title)
+
+    def first_address(self):
+        """The address list's first entry, read as a person can: select it, copy it."""
+        left, top, _, _ = CHAT_CONTROLS["ListBox1"]
+        self.display.click(self.window, (left + 4, top + 3, 60, 8))
+        return self.platform.selected_entry(self)
 
     def history(self):
         """What the history shows, read as a person would: select all, copy, paste."""
         self.click("Memo1")
         return self.display.copy_selection("ctrl+a", "ctrl+c")
+
+    def request_end(self):
+        self.platform.request_end(self)
 
     def close_window(self):
         self.display.xdotool("windowactivate", "--sync", self.window)

@@ -6,9 +6,6 @@ import unittest
 
 import kvharness as k
 
-# The first entry of the address list, in the chat window's client area.
-FIRST_ENTRY = (k.CHAT_CONTROLS["ListBox1"][0] + 4, k.CHAT_CONTROLS["ListBox1"][1] + 3, 60, 8)
-
 
 class DialogTest(unittest.TestCase):
     def setUp(self):
@@ -29,11 +26,6 @@ class DialogTest(unittest.TestCase):
     def wait_dialog_closed(self):
         k.wait_for(lambda: not self.display.find_windows("^%s$" % k.DIALOG_CAPTION),
                    what="the dialog to close")
-
-    def first_entry(self):
-        """The first entry of the address list, read as a person can: select it, copy it."""
-        self.display.click(self.program.window, FIRST_ENTRY)
-        return self.display.copy_selection("ctrl+c")
 
     def test_address_typed_into_the_four_fields_appears_in_the_list(self):
         dialog = self.open_dialog()
@@ -60,7 +52,7 @@ class DialogTest(unittest.TestCase):
         self.display.screenshot(os.path.join(k.scratch_dir(), "dialog.png"))
         self.display.key("Return")
         self.wait_dialog_closed()
-        self.assertEqual(self.first_entry(), "127.0.0.1")
+        self.assertEqual(self.program.first_address(), "127.0.0.1")
 
     def test_held_key_fills_one_field_and_moves_on_only_when_let_go(self):
         # A short repeat delay, so that a held key repeats many times.
@@ -77,7 +69,7 @@ class DialogTest(unittest.TestCase):
         self.display.type_text("4")
         self.display.key("Return")
         self.wait_dialog_closed()
-        entry = self.first_entry()
+        entry = self.program.first_address()
         self.assertRegex(entry, r"^1{4,}\.2\.3\.4$")
 
     def test_escape_does_nothing_and_alt_f4_closes_without_adding_where_it_reopens(self):
@@ -108,7 +100,14 @@ class DialogTest(unittest.TestCase):
         self.display.type_text("2")
         self.display.key("Return")
         self.wait_dialog_closed()
-        self.assertEqual(self.first_entry(), "192.168.1.2")
+        self.assertEqual(self.program.first_address(), "192.168.1.2")
+
+    def test_told_to_end_with_the_dialog_open_ends_the_dialog_and_exits_with_0(self):
+        # The session's end (a termination signal on Linux) while the modal
+        # loop runs: the dialog ends and the program takes its exit steps.
+        self.open_dialog()
+        self.program.request_end()
+        self.assertEqual(self.program.wait_exit(), 0)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,6 @@ code 0, also when its window is closed, or it is told to end, while the flood
 is still arriving."""
 
 import os
-import signal
 import subprocess
 import threading
 import unittest
@@ -88,6 +87,9 @@ class FloodTest(unittest.TestCase):
         for mark in ("runtime error", "Sanitizer", "QObject::", "terminate called"):
             self.assertNotIn(mark, errors)
 
+    @k.linux_only("under Wine the datagrams still queued in the Wine server when the sender "
+                  "ends reach the history after the line the test sends, so the history does "
+                  "not end with its echo; the flood while the program ends is tested below")
     def test_a_million_datagrams_leave_the_program_answering_and_it_exits_with_0(self):
         program = self.start()
         flood, report = self.start_flood()
@@ -117,10 +119,10 @@ class FloodTest(unittest.TestCase):
         program.close_window()
         self.assert_clean_exit(program)
 
-    def test_closing_the_window_or_a_termination_signal_while_a_flood_arrives_exits_with_0(self):
+    def test_closing_the_window_or_being_told_to_end_while_a_flood_arrives_exits_with_0(self):
         # The window closed twice, then the program told to end as a desktop
         # session or a service manager does: the same exit steps each time.
-        ends = [lambda p: p.close_window()] * 2 + [lambda p: p.proc.send_signal(signal.SIGTERM)]
+        ends = [lambda p: p.close_window()] * 2 + [lambda p: p.request_end()]
         for end in ends:
             program = self.start()
             # More than the sender can send in its time, so it is still sending
