@@ -175,7 +175,13 @@ int main(int argc, char** argv) {
   Application->ResetForTesting();
   Row("lines/s into the visible history, sender at full speed", Fixed(full.PerSecond(), 0), "");
   Row("  loss at full speed", Fixed(full.LossPercent(), 2, " %"), "");
+  Row("  datagrams/s the sender managed", Fixed(static_cast<double>(full.sent) / (5 * scale), 0),
+      "");
   Row("loss at 10,000/s offered (10 s)", Fixed(r10k.LossPercent(), 2, " %"), "0 %");
   Row("  lines/s", Fixed(r10k.PerSecond(), 0), "");
+  // The sender runs on the same platform layer (under Wine, through the same
+  // Wine server): what it managed to send shows whether the rate was offered.
+  Row("  datagrams/s the sender managed", Fixed(static_cast<double>(r10k.sent) / (10 * scale), 0),
+      "10000");
   return 0;
 }
