@@ -4,8 +4,11 @@
 # server against a plain receiver (bench/receive), the chat window under a
 # flood (bench/flood), and the real program's start-up, close and idle
 # wake-ups under Xvfb (bench/program). Each runs in a network namespace of its
-# own where it can (the chat window needs UDP port 15251). Prints each
-# benchmark's own output, then one table of all figures next to their targets.
+# own where it can (the chat window needs UDP port 15251). Then the same
+# figures of the Windows program, cross-built with MinGW-w64 and run under
+# Wine (windows_benchmarks below). Prints each benchmark's own output, then one
+# table of all figures next to their targets, the Windows ones marked "under
+# Wine".
 #
 # Usage: bash tools/bench.sh [scale] [soak-minutes]
 #   scale         times the flood's run lengths (default 1, about five minutes
@@ -13,7 +16,8 @@
 #   soak-minutes  also floods the chat window at full speed for this long and
 #                 samples its memory each minute (bench/flood soak); default
 #                 0, none. The full run is 10.
-# The build goes to build-bench, or to the directory KV_BENCH_BUILD_DIR names.
+# The build goes to build-bench, or to the directory KV_BENCH_BUILD_DIR names;
+# the Windows build to build-bench-win, or to KV_BENCH_WIN_BUILD_DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -44,6 +48,88 @@ if [ "$soak_minutes" != 0 ]; then
 fi
 unset QT_QPA_PLATFORM
 run program isolated python3 bench/program/program_bench.py "$dir/app/kvelmar"
+
+# ---- The Windows program under Wine
+# The history's cost per line (bench/history, and the system's edit alone),
+# the chat window under a flood (bench/chat: lines per second, loss at
+# 10,000/s) and the program's start-up and close (bench/program --wine). Wine
+# creates every socket in its server process, so each run goes into a network
+# namespace of its own with a Wine server of its own there (the prefix in the
+# build directory), and an X display of its own, as Wine draws every window
+# through X.
+win_dir=${KV_BENCH_WIN_BUILD_DIR:-build-bench-win}
+
+windows_build() {
+  echo "==== $win_dir: configure and build (MinGW-w64, Release)"
+  cmake -S . -B "$win_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$win_dir" -j "$(nproc)" --target history_bench edit_bench chat_bench kvelmar
+}
+
+# wine_session <command...>: runs the command with an X display and a Wine
+# server of its own, started here and stopped at the end. The display comes
+# first: Wine's desktop process, which the first program starts, keeps the
+# display it found.
+wine_session() {
+  local display_fd number="" status=0
+  exec {display_fd}<> <(:)
+  Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  local xvfb=$!
+  read -r -t 10 number <&"$display_fd" || true
+  exec {display_fd}<&-
+  if [ -z "$number" ]; then
+    echo "wine_session: Xvfb did not start"
+    kill "$xvfb" 2>/dev/null || true
+    return 1
+  fi
+  export DISPLAY=:$number
+  unset WAYLAND_DISPLAY
+  export WINEPREFIX=$PWD/$win_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineserver --kill 2>/dev/null || true
+  wineserver --wait 2>/dev/null || true
+  [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1 </dev/null
+  wineserver --persistent=60
+  # The fonts as tools/test-windows.sh gives them: Tahoma from Wine's own,
+  # Times New Roman drawn with its metric twin Liberation Serif.
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts"
+  cp -n /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf "$fonts/"
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' \
+    /d 'Liberation Serif' /f >/dev/null 2>&1 </dev/null
+  # Wine's background services start with the first program, detached here.
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
+  "$@" || status=$?
+  wineserver --kill 2>/dev/null || true
+  wineserver --wait 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+  return $status
+}
+
+# in_namespace <command...>: as isolated, through bash, which passes the
+# exported functions on to the command.
+in_namespace() {
+  if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
+    unshare -n bash -c 'ip link set lo up && "$@"' bash "$@"
+  else
+    "$@"
+  fi
+}
+
+windows_benchmarks() {
+  require_programs x86_64-w64-mingw32-g++-posix wine wineserver wineboot Xvfb
+  windows_build
+  export -f wine_session
+  export win_dir
+  run win-history in_namespace wine_session wine "$win_dir/bench/history/history_bench.exe"
+  run win-edit in_namespace wine_session wine "$win_dir/bench/history/edit_bench.exe"
+  run win-chat in_namespace wine_session wine "$win_dir/bench/chat/chat_bench.exe" "$scale"
+  run win-program in_namespace wine_session python3 bench/program/program_bench.py --wine \
+    "$win_dir/app/kvelmar.exe"
+}
+
+source tools/require-programs.sh
+windows_benchmarks
 
 echo
 echo "==== all figures ($(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
@@ -91,11 +177,14 @@ if m:
     rows.append(("UDP server: idle listener wake-ups per second", m.group(1), "about 1"))
 
 # bench/flood (with its optional soak) and bench/program print their rows
-# ready: figure, value, target.
+# ready: figure, value, target. So do the Windows program's bench/chat and
+# bench/program --wine.
 import os
-for name in ("flood", "soak", "program"):
+
+
+def ready_rows(name, mark=""):
     if not os.path.exists("%s/%s.txt" % (out, name)):
-        continue
+        return
     for line in text(name).splitlines():
         if not line.startswith("  "):
             continue
@@ -103,7 +192,39 @@ for name in ("flood", "soak", "program"):
         indent = " " * (len(body) - len(body.lstrip()))
         cells = re.split(r"\s{2,}", body.strip())
         if len(cells) >= 2:
-            rows.append((indent + cells[0], cells[1], cells[2] if len(cells) > 2 else ""))
+            figure = cells[0] if mark in cells[0] else cells[0] + mark
+            rows.append((indent + figure, cells[1], cells[2] if len(cells) > 2 else ""))
+
+
+for name in ("flood", "soak", "program"):
+    ready_rows(name)
+
+# The Windows program, measured under Wine.
+UNDER_WINE = ", under Wine"
+if os.path.exists("%s/win-history.txt" % out):
+    history = text("win-history")
+    for size, ns in re.findall(r"history of\s+(\d+) lines:\s+(\d+) ns per added line", history):
+        rows.append(("Win32 TMemo: time per added line at %s lines%s"
+                     % (format(int(size), ","), UNDER_WINE), "%.2f us" % (int(ns) / 1000), ""))
+    m = re.search(r"ratio 1,000,000 / 0: ([\d.]+)", history)
+    if m:
+        rows.append(("Win32 TMemo: ratio 1,000,000 / 0" + UNDER_WINE, m.group(1), "<= 2"))
+    m = re.search(r"resident memory with (\d+) lines: (\d+) MB", history)
+    if m:
+        rows.append(("Win32 TMemo: resident memory with %s lines%s"
+                     % (format(int(m.group(1)), ","), UNDER_WINE), m.group(2) + " MB", ""))
+    m = re.search(r"ending with the newest line: (\w+)", history)
+    if m:
+        rows.append(("Win32 TMemo: holds the newest 1,000,000 lines" + UNDER_WINE, m.group(1),
+                     "yes"))
+if os.path.exists("%s/win-edit.txt" % out):
+    for size, append, repaint in re.findall(
+            r"^\s*(\d+)\s+[\d.]+\s+([\d.]+)\s+[\d.]+\s+[\d.]+\s+([\d.]+)\s*$",
+            text("win-edit"), re.M):
+        rows.append(("system EDIT alone at %s lines: add 100 lines, repaint%s"
+                     % (format(int(size), ","), UNDER_WINE), "%s, %s ms" % (append, repaint), ""))
+ready_rows("win-chat", UNDER_WINE)
+ready_rows("win-program", UNDER_WINE)
 
 width = max(len(r[0]) for r in rows)
 print("%-*s  %16s   %s" % (width, "figure", "value", "target"))

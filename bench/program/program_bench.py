@@ -9,7 +9,14 @@ The program binds UDP port 15251: run this in a network namespace of its own
 (tools/bench.sh does). Prints one row per figure: the figure, its value and
 its target, separated by two spaces or more.
 
-Usage: python3 program_bench.py KVELMAR_EXECUTABLE [runs]
+With --wine the executable is the Windows program, started with `wine` (whose
+prefix and server the caller has prepared, the server already running, in the
+same network namespace): start-up and close are timed as above, after one
+untimed start that loads Wine's own libraries, and every row says "under
+Wine". Wine shows a window of its own for the program's taskbar entry, of one
+pixel; the start-up counts to the chat window.
+
+Usage: python3 program_bench.py [--wine] KVELMAR_EXECUTABLE [runs]
 """
 
 import ctypes
@@ -30,15 +37,20 @@ CHAT_PORT = 15251
 CAPTION = "^Kvelmar$"
 
 
+# Set by --wine: the command that starts the program, and the rows' mark.
+LAUNCHER = []
+MARK = ""
+
+
 def row(figure, value, target=""):
-    print("  %-58s %16s   %s" % (figure, value, target), flush=True)
+    print("  %-58s %16s   %s" % (figure + MARK, value, target), flush=True)
 
 
 class MapWatch:
     """Reads the X server's map events on the root window with their times."""
 
     def __init__(self, display):
-        self.maps = []
+        self.maps = []  # (time, window)
         self._env = display.env
         self._xev = subprocess.Popen(
             ["stdbuf", "-o0", "xev", "-root", "-event", "substructure", "-event", "property"],
@@ -60,7 +72,8 @@ class MapWatch:
             if line.startswith("PropertyNotify"):
                 self._ready.set()
             elif line.startswith("MapNotify"):
-                self.maps.append(now)
+                match = re.search(r" window (0x[0-9a-f]+)", line)
+                self.maps.append((now, int(match.group(1), 16) if match else 0))
 
     def close(self):
         self._xev.terminate()
@@ -94,15 +107,36 @@ class Flood:
         self._thread.join()
 
 
+def chat_window(display):
+    """The chat window; not Wine's one-pixel window of the taskbar entry,
+    which has the same name."""
+    for window in display.find_windows(CAPTION):
+        if display.window_geometry(window)[2:] != (1, 1):
+            return window
+    return None
+
+
+def is_large(display, window):
+    out = display.run(["xwininfo", "-id", str(window)], check=False).stdout
+    sizes = re.findall(r"(?:Width|Height): (\d+)", out)
+    return len(sizes) == 2 and min(int(v) for v in sizes) >= 100
+
+
 def start(display, exe, watch):
     before = len(watch.maps)
     t0 = time.monotonic()
-    proc = subprocess.Popen([exe], env=display.env, stdout=subprocess.DEVNULL,
+    proc = subprocess.Popen(LAUNCHER + [exe], env=display.env, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL)
-    k.wait_for(lambda: len(watch.maps) > before, interval=0.001, what="the window to be mapped")
-    shown_ms = (watch.maps[before] - t0) * 1000
-    window = display.wait_window(CAPTION)
-    return proc, window, shown_ms
+    if not LAUNCHER:
+        k.wait_for(lambda: len(watch.maps) > before, interval=0.001,
+                   what="the window to be mapped")
+        shown_ms = (watch.maps[before][0] - t0) * 1000
+        return proc, display.wait_window(CAPTION), shown_ms
+    window = k.wait_for(lambda: chat_window(display), what="the chat window")
+    # The first window mapped that has the chat window's size: its frame.
+    shown = k.wait_for(lambda: next((t for t, w in watch.maps[before:] if is_large(display, w)),
+                                    None), what="the chat window's map")
+    return proc, window, (shown - t0) * 1000
 
 
 class XClientMessageEvent(ctypes.Structure):
@@ -187,8 +221,14 @@ def wakeups(pid, seconds):
 
 
 def main():
-    exe = os.path.abspath(sys.argv[1])
-    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    global LAUNCHER, MARK
+    args = sys.argv[1:]
+    if args and args[0] == "--wine":
+        LAUNCHER = ["wine"]
+        MARK = ", under Wine"
+        args = args[1:]
+    exe = os.path.abspath(args[0])
+    runs = int(args[1]) if len(args) > 1 else 5
     k.require("stdbuf", "xev")
     display = k.Display()
     watch = None
@@ -196,6 +236,9 @@ def main():
     try:
         watch = MapWatch(display)
         closer = WindowCloser(display)
+        if LAUNCHER:
+            proc, window, _ = start(display, exe, watch)
+            close(closer, proc, window)
         shown, closed = [], []
         for _ in range(runs):
             proc, window, shown_ms = start(display, exe, watch)
@@ -227,6 +270,9 @@ def main():
         row("closing the window to process exit, during a flood, slowest",
             "%.0f ms" % max(flooded), "")
 
+        if LAUNCHER:
+            # Wine's own threads and services would be counted with the program's.
+            return
         proc, window, _ = start(display, exe, watch)
         # Idle: start-up's own work is over, and the caret, which blinks
         # for 10 s after the last input, has stopped.

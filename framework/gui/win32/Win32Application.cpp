@@ -18,10 +18,33 @@ std::function<void()> on_quit;
 std::function<void(TObject*, std::exception_ptr)> entry_error_hook;
 // The program's frame's end, for the session's end (WatchEndRequests).
 std::function<void()> end_now_hook;
+bool end_requested = false;
 
 HWND application_window = nullptr;
 HWND parking_window = nullptr;
 HWND main_form = nullptr;
+
+// Ends a dialog of the system's that this thread runs (a message box, the font
+// dialog: window class "#32770") as its Cancel would. The dialog hides at once
+// and its loop ends when it next runs.
+BOOL CALLBACK EndSystemDialog(HWND window, LPARAM /*unused*/) {
+  wchar_t name[16];
+  if (GetClassNameW(window, name, 16) == 0 || lstrcmpW(name, L"#32770") != 0) return TRUE;
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+  // A message box without a Cancel button may not take it.
+  if (IsWindowVisible(window)) EndDialog(window, IDCANCEL);
+  return TRUE;
+}
+
+// The session ends: Windows ends the process once WM_ENDSESSION returns, so
+// the open dialogs end, the loops are told to quit, and the program's exit
+// steps run now; end_now does not return.
+void EndSession() {
+  end_requested = true;
+  EnumThreadWindows(GetCurrentThreadId(), EndSystemDialog, 0);
+  if (on_quit) win32port::RunGuarded(nullptr, on_quit);
+  end_now_hook();
+}
 
 LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -41,9 +64,7 @@ LRESULT CALLBACK ApplicationProc(HWND window, UINT message, WPARAM wparam, LPARA
     case WM_QUERYENDSESSION:
       return TRUE;
     case WM_ENDSESSION:
-      // The session ends: Windows ends the process once this returns, so the
-      // program's exit steps run now; end_now does not return.
-      if (wparam != FALSE && end_now_hook) end_now_hook();
+      if (wparam != FALSE && end_now_hook) EndSession();
       return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);
@@ -102,6 +123,10 @@ HINSTANCE win32port::Instance() {
 
 HWND win32port::ApplicationWindow() {
   return application_window;
+}
+
+bool win32port::EndRequested() {
+  return end_requested;
 }
 
 HWND win32port::ParkingWindow() {

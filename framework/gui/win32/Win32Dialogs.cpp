@@ -7,11 +7,13 @@
 namespace port {
 
 int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view caption, int flags) {
+  if (win32port::EndRequested()) return IDCANCEL;
   return MessageBoxW(owner, win32port::ToWide(text).c_str(), win32port::ToWide(caption).c_str(),
                      static_cast<UINT>(flags));
 }
 
 bool RunFontDialog(const TFont& start, FontChoice& choice) {
+  if (win32port::EndRequested()) return false;
   LOGFONTW font{};
   font.lfHeight = -(start.Height() > 0 ? start.Height() : 1);
   font.lfWeight = (start.Style() & fsBold) != 0 ? FW_BOLD : FW_NORMAL;

@@ -4,12 +4,20 @@
 //
 // Every change of the edit's text costs a new layout of the changed lines, a
 // scroll-bar update and a repaint, so lines added within one frame of the last
-// insertion (three frames during a flood) wait and go in together at the end
-// of the frame; a line after a quiet frame goes in at once. What waits goes in
+// insertion (three frames during a flood, and never less than the last
+// insertion took) wait and go in together at the end of the wait; a line after
+// a quiet frame goes in at once. What waits goes in
 // before any read of the port and before any input of the user reaches the
 // edit. The port is the only writer of the text, so it keeps where each line
 // starts and how long the text is, and never has to count the edit's lines.
+//
+// At the line limit every insertion lets the oldest lines go. The starts of
+// the lines are kept as positions in everything ever written to the edit, with
+// the count of characters that went from its front, so that dropping lines
+// costs what they are, not the lines that stay; and a line is read from the
+// edit's own buffer, not from a copy of the whole text.
 #include <algorithm>
+#include <deque>
 
 #include "framework/core/ScopeGuard.h"
 #include "framework/gui/win32/Win32Port_p.h"
@@ -21,11 +29,29 @@ struct MemoState {
   bool caret_to_end = false;
   bool flushing = false;
   bool inserted_before = false;
-  ULONGLONG last_insertion_ms = 0;
+  ULONGLONG last_insertion_ms = 0;  // when the last insertion was done
+  // What it took, painting included. Lines wait as long (up to
+  // kLongestWaitMs), so that the edit's work takes at most half of the main
+  // thread: the system's edit under Wine spends time on every insertion that
+  // grows with its whole text. Past that the main thread is busy with the edit
+  // and the senders wait for it, instead of lines piling up in memory.
+  ULONGLONG last_insertion_cost_ms = 0;
   std::size_t last_insertion_breaks = 0;
-  std::size_t length = 0;             // of the edit's text
-  std::vector<std::uint32_t> starts;  // of every line, the last one included
-  int max_lines = 0;                  // 0: no limit
+  // One frame of the display, looked up once a frame: asking the display for
+  // every added line would cost more than adding it.
+  int frame_ms = 0;
+  std::size_t length = 0;  // of the edit's text
+  // Where every line starts, the last one included, counted in everything
+  // written since the text was last set; dropped is where the edit's text now
+  // starts on that count.
+  std::deque<std::uint64_t> starts;
+  std::uint64_t dropped = 0;
+  int max_lines = 0;  // 0: no limit
+
+  // Where a line starts in the edit's text.
+  std::size_t Start(std::size_t line) const {
+    return static_cast<std::size_t>(starts[line] - dropped);
+  }
 };
 
 }  // namespace win32port
@@ -37,6 +63,8 @@ namespace {
 
 constexpr UINT_PTR kFrameTimer = 1;
 constexpr std::size_t kFloodBreaks = 64;
+// A quarter of a second, which still reads as live.
+constexpr ULONGLONG kLongestWaitMs = 250;
 constexpr std::size_t kKeptCapacity = 64 * 1024;
 
 // Lone CR and LF inside a line are not line breaks; they show as these symbols,
@@ -75,12 +103,14 @@ MemoState& State(NativeWidget memo) {
   return *win32port::DataOf(memo)->memo;
 }
 
-// Notes where the lines of text start, text going in at offset.
-std::size_t NoteLineStarts(MemoState& state, std::wstring_view text, std::size_t offset) {
+// Notes where the lines of text start, text going in at the end of the edit's
+// text.
+std::size_t NoteLineStarts(MemoState& state, std::wstring_view text) {
+  const std::uint64_t offset = state.dropped + state.length;
   std::size_t breaks = 0;
   for (std::size_t i = 0; i + 1 < text.size(); ++i) {
     if (text[i] == L'\r' && text[i + 1] == L'\n') {
-      state.starts.push_back(static_cast<std::uint32_t>(offset + i + 2));
+      state.starts.push_back(offset + i + 2);
       ++breaks;
     }
   }
@@ -91,15 +121,16 @@ std::size_t NoteLineStarts(MemoState& state, std::wstring_view text, std::size_t
 // (the text ends with a line break) is no line.
 void DropOldestLines(HWND memo, MemoState& state) {
   if (state.max_lines <= 0) return;
-  const std::size_t lines = state.starts.size() - (state.starts.back() == state.length ? 1 : 0);
+  const std::size_t last = state.starts.size() - 1;
+  const std::size_t lines = state.starts.size() - (state.Start(last) == state.length ? 1 : 0);
   if (lines <= static_cast<std::size_t>(state.max_lines)) return;
   const std::size_t excess = lines - static_cast<std::size_t>(state.max_lines);
-  const std::uint32_t cut = state.starts[excess];
-  SendMessageW(memo, EM_SETSEL, 0, cut);
+  const std::size_t cut = state.Start(excess);
+  SendMessageW(memo, EM_SETSEL, 0, static_cast<LPARAM>(cut));
   SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
   state.starts.erase(state.starts.begin(),
                      state.starts.begin() + static_cast<std::ptrdiff_t>(excess));
-  for (std::uint32_t& start : state.starts) start -= cut;
+  state.dropped += cut;
   state.length -= cut;
 }
 
@@ -120,8 +151,10 @@ void Flush(HWND memo) {
   if (!state.caret_to_end && state.waiting.empty()) return;
   state.flushing = true;
   ScopeGuard done([&state] { state.flushing = false; });
-  if (!state.waiting.empty()) {
-    state.last_insertion_breaks = NoteLineStarts(state, state.waiting, state.length);
+  const ULONGLONG started = GetTickCount64();
+  const bool inserting = !state.waiting.empty();
+  if (inserting) {
+    state.last_insertion_breaks = NoteLineStarts(state, state.waiting);
     SendMessageW(memo, EM_SETSEL, state.length, state.length);
     SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(state.waiting.c_str()));
     state.length += state.waiting.size();
@@ -130,8 +163,6 @@ void Flush(HWND memo) {
     } else {
       state.waiting.clear();
     }
-    state.inserted_before = true;
-    state.last_insertion_ms = GetTickCount64();
     DropOldestLines(memo, state);
   }
   if (state.caret_to_end) {
@@ -139,14 +170,26 @@ void Flush(HWND memo) {
     SendMessageW(memo, EM_SETSEL, state.length, state.length);
     SendMessageW(memo, EM_SCROLLCARET, 0, 0);
   }
+  if (inserting) {
+    // The edit paints the change now, so that the insertion's whole cost is
+    // known when the next lines come.
+    UpdateWindow(memo);
+    state.inserted_before = true;
+    state.last_insertion_ms = GetTickCount64();
+    state.last_insertion_cost_ms = state.last_insertion_ms - started;
+    state.frame_ms = FrameMs(memo);
+  }
 }
 
 void AddAtEnd(HWND memo, std::wstring_view text) {
   MemoState& state = State(memo);
   state.waiting += text;
   state.caret_to_end = true;
-  const int frame_ms = FrameMs(memo);
-  const ULONGLONG wait_ms = state.last_insertion_breaks > kFloodBreaks ? 3 * frame_ms : frame_ms;
+  if (state.frame_ms == 0) state.frame_ms = FrameMs(memo);
+  const ULONGLONG frames =
+      state.last_insertion_breaks > kFloodBreaks ? 3 * state.frame_ms : state.frame_ms;
+  const ULONGLONG wait_ms =
+      std::max(frames, std::min(state.last_insertion_cost_ms, kLongestWaitMs));
   const ULONGLONG elapsed = GetTickCount64() - state.last_insertion_ms;
   if (!state.inserted_before || elapsed >= wait_ms) {
     Flush(memo);
@@ -213,7 +256,7 @@ namespace port {
 bool MemoEndsAtLineStart(NativeWidget memo) {
   MemoState& state = State(memo);
   if (!state.waiting.empty()) return state.waiting.back() == L'\n';
-  return state.length == state.starts.back();
+  return state.length == state.Start(state.starts.size() - 1);
 }
 
 void MemoAddAtEnd(NativeWidget memo, std::string_view line, bool break_before, bool break_after) {
@@ -236,7 +279,9 @@ void MemoSetText(NativeWidget memo, std::string_view text) {
   std::wstring shown;
   AppendShown(shown, text);
   state.starts.assign(1, 0);
-  NoteLineStarts(state, shown, 0);
+  state.dropped = 0;
+  state.length = 0;
+  NoteLineStarts(state, shown);
   SetWindowTextW(memo, shown.c_str());
   state.length = shown.size();
   DropOldestLines(memo, state);
@@ -257,12 +302,15 @@ std::string MemoLine(NativeWidget memo, int index) {
   MemoState& state = State(memo);
   if (index < 0 || static_cast<std::size_t>(index) >= state.starts.size()) return std::string();
   const std::size_t line = static_cast<std::size_t>(index);
-  const std::size_t start = state.starts[line];
-  const std::size_t end =
-      line + 1 < state.starts.size() ? state.starts[line + 1] - 2 : state.length;
-  std::wstring text = EditText(memo);
-  if (start > text.size()) return std::string();
-  return FromShown(std::wstring_view(text).substr(start, std::min(end, text.size()) - start));
+  const std::size_t start = state.Start(line);
+  const std::size_t end = line + 1 < state.starts.size() ? state.Start(line + 1) - 2 : state.length;
+  // The edit's own buffer, which it lends until its next change.
+  HLOCAL buffer = reinterpret_cast<HLOCAL>(SendMessageW(memo, EM_GETHANDLE, 0, 0));
+  if (buffer == nullptr || LocalSize(buffer) < (end + 1) * sizeof(wchar_t)) return std::string();
+  const auto* text = static_cast<const wchar_t*>(LocalLock(buffer));
+  if (text == nullptr) return std::string();
+  ScopeGuard unlock([buffer] { LocalUnlock(buffer); });
+  return FromShown(std::wstring_view(text + start, end - start));
 }
 
 int MemoSelStart(NativeWidget memo) {

@@ -89,6 +89,9 @@ bool RunGuarded(TWidgetClient* client, const std::function<void()>& entry);
 
 HINSTANCE Instance();
 HWND ApplicationWindow();
+// The session is ending: a message box or font dialog returns at once, as if
+// cancelled (see port::WatchEndRequests).
+bool EndRequested();
 // A hidden window that holds the controls not yet placed on a form.
 HWND ParkingWindow();
 // Shows the application window (still of zero size) while a form is visible,

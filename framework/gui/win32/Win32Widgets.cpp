@@ -321,7 +321,12 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
     data->base_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
         window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&win32port::ControlProc)));
   }
-  if (kind == WidgetKind::Edit) SendMessageW(window, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
+  // The edits take as much text as memory holds. The system's default limit
+  // (about 32,000 characters) also cuts what the program puts in with
+  // EM_REPLACESEL, which would stop the history short of its line limit.
+  if (kind == WidgetKind::Edit || kind == WidgetKind::Memo) {
+    SendMessageW(window, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
+  }
   if (kind == WidgetKind::Memo) win32port::CreateMemoState(*data);
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
                FALSE);
