@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "framework/core/ScopeGuard.h"
 #include "transport/IdStack.h"
 
 namespace {
@@ -110,10 +111,7 @@ void TIdUDPListenerThread::CycleStep() {
 void TIdUDPListenerThread::HandOver() {
   DeliveryFrame frame{this, t_deliveries};
   t_deliveries = &frame;
-  struct Pop {
-    DeliveryFrame* outer;
-    ~Pop() { t_deliveries = outer; }
-  } pop{frame.outer};
+  ScopeGuard pop([outer = frame.outer] { t_deliveries = outer; });
   owner_server_->DeliverDatagram(datagram_stream_, reading_binding_);
 }
 
@@ -170,10 +168,7 @@ void TIdUDPServer::CloseEndpoint() {
     return;
   }
   deactivating_.store(true);
-  struct Done {
-    std::atomic<bool>& flag;
-    ~Done() { flag.store(false); }
-  } done{deactivating_};
+  ScopeGuard done([this] { deactivating_.store(false); });
   if (listener_ != nullptr) {
     listener_->RequestHalt();
     listener_->Wake();
