@@ -18,6 +18,11 @@
 #                 0, none. The full run is 10.
 # The build goes to build-bench, or to the directory KV_BENCH_BUILD_DIR names;
 # the Windows build to build-bench-win, or to KV_BENCH_WIN_BUILD_DIR.
+#
+# KV_BENCH_BASE=<commit> bash tools/bench.sh [scale]
+#   instead compares this tree with <commit>: the speed benchmarks of both run
+#   in turn (KV_BENCH_RUNS times, default 3), and one table gives each speed
+#   figure's median before and after, and after / before.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -25,6 +30,64 @@ bash tools/deps.sh
 scale=${1:-1}
 soak_minutes=${2:-0}
 dir=${KV_BENCH_BUILD_DIR:-build-bench}
+
+# ---- Before and after in one run: KV_BENCH_BASE=<commit> bash tools/bench.sh [scale]
+# Builds <commit> in a scratch worktree of its own (build-bench-base/tree, built
+# in build-bench-base/build), runs every speed benchmark on the base and on this
+# tree in turn, KV_BENCH_RUNS times (default 3; the side that goes first
+# alternates), and prints each figure's median before and after and their
+# ratio. KV_BENCH_ONLY names a subset: "history receive flood program".
+compare_with_base() {
+  local scratch=build-bench-base runs=${KV_BENCH_RUNS:-3}
+  local only=${KV_BENCH_ONLY:-history receive flood program}
+  local base_tree=$scratch/tree
+  if [ -e "$base_tree/.git" ]; then
+    git -C "$base_tree" checkout -q --detach "$KV_BENCH_BASE"
+  else
+    git worktree add -q --detach "$base_tree" "$KV_BENCH_BASE"
+  fi
+  local side src build
+  for side in base after; do
+    if [ $side = base ]; then src=$base_tree build=$scratch/build; else src=. build=$dir; fi
+    echo "==== $side ($(git -C "$src" rev-parse --short HEAD)): configure and build in $build (Release)"
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" -j "$(nproc)" --target history_bench receive_bench flood_bench kvelmar
+  done
+  compare_out=$(mktemp -d)
+  trap 'rm -rf "$compare_out"' EXIT
+  local out=$compare_out i name order
+  for i in $(seq 1 "$runs"); do
+    order="base after"
+    [ $((i % 2)) = 0 ] && order="after base"
+    for name in $only; do
+      for side in $order; do
+        if [ $side = base ]; then src=$base_tree build=$scratch/build; else src=. build=$dir; fi
+        echo "==== run $i/$runs: $name, $side"
+        case $name in
+          history) set -- "$build/bench/history/history_bench" ;;
+          receive) set -- "$build/bench/receive/receive_bench" ;;
+          flood) set -- "$build/bench/flood/flood_bench" rates "$scale" ;;
+          program) set -- python3 "$src/bench/program/program_bench.py" "$build/app/kvelmar" ;;
+          *) echo "unknown benchmark: $name" >&2 && return 2 ;;
+        esac
+        if [ $name = program ]; then
+          sh tests/support/isolated.sh "$@" >"$out/$side.$name.$i.txt" 2>&1 || true
+        else
+          QT_QPA_PLATFORM=offscreen sh tests/support/isolated.sh "$@" >"$out/$side.$name.$i.txt" 2>&1 || true
+        fi
+      done
+    done
+  done
+  echo
+  echo "==== before ($KV_BENCH_BASE) and after (this tree): medians of $runs runs" \
+    "($(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  python3 tools/bench_compare.py "$out" "$runs"
+}
+
+if [ -n "${KV_BENCH_BASE:-}" ]; then
+  compare_with_base
+  exit 0
+fi
 echo "==== $dir: configure and build (Release)"
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$dir" -j "$(nproc)" --target history_bench receive_bench flood_bench kvelmar

@@ -1,8 +1,10 @@
 #include "transport/IdUDPServer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
+#include "framework/core/ScopeGuard.h"
 #include "transport/IdStack.h"
 
 namespace {
@@ -42,7 +44,10 @@ void AskForLargeReceiveBuffer(TIdSocketHandle* binding) {
 // ---- TIdUDPListenerThread ----
 
 TIdUDPListenerThread::TIdUDPListenerThread(int buffer_size, TIdUDPServer* server)
-    : TIdThread(true), read_size_(std::max(buffer_size, 0)), owner_server_(server) {
+    : TIdThread(true),
+      read_size_(std::max(buffer_size, 0)),
+      receive_buffer_(static_cast<std::size_t>(read_size_)),
+      owner_server_(server) {
   // Without a wake handle the listener still notices a halt after its wait.
   wake_handle_ = SharedStack->NewWakeHandle();
 }
@@ -83,17 +88,20 @@ void TIdUDPListenerThread::CycleStep() {
       if (IsHalted()) continue;
       reading_binding_ = owner_server_->Bindings()->FindByHandle(handle);
       if (reading_binding_ == nullptr) continue;  // the wake handle
-      datagram_stream_.SetSize(read_size_);
       std::string peer_ip;
       int peer_port = 0;
       // A datagram longer than read_size_ is taken off the queue whole and
       // fails with 10040, so it is dropped and the next one is read.
       const int count =
-          SharedStack->SockRecvFrom(reading_binding_->SystemSocket(), datagram_stream_.Memory(),
+          SharedStack->SockRecvFrom(reading_binding_->SystemSocket(), receive_buffer_.data(),
                                     read_size_, 0, &peer_ip, &peer_port);
       SharedStack->CheckSocketResult(count);
+      // Only the datagram's bytes: a stream made read_size_ long for every
+      // receive had that many bytes cleared each time, which cost more than
+      // the receive itself.
       datagram_stream_.SetSize(count);
       datagram_stream_.SetPosition(0);
+      if (count > 0) std::memcpy(datagram_stream_.Memory(), receive_buffer_.data(), count);
       reading_binding_->RecordPeer(peer_ip, peer_port);
       if (owner_server_->ThreadedEvent()) {
         HandOver();
@@ -110,10 +118,7 @@ void TIdUDPListenerThread::CycleStep() {
 void TIdUDPListenerThread::HandOver() {
   DeliveryFrame frame{this, t_deliveries};
   t_deliveries = &frame;
-  struct Pop {
-    DeliveryFrame* outer;
-    ~Pop() { t_deliveries = outer; }
-  } pop{frame.outer};
+  ScopeGuard pop([outer = frame.outer] { t_deliveries = outer; });
   owner_server_->DeliverDatagram(datagram_stream_, reading_binding_);
 }
 
@@ -170,10 +175,7 @@ void TIdUDPServer::CloseEndpoint() {
     return;
   }
   deactivating_.store(true);
-  struct Done {
-    std::atomic<bool>& flag;
-    ~Done() { flag.store(false); }
-  } done{deactivating_};
+  ScopeGuard done([this] { deactivating_.store(false); });
   if (listener_ != nullptr) {
     listener_->RequestHalt();
     listener_->Wake();

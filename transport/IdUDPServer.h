@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "framework/core/Classes.h"
 #include "transport/IdSocketHandle.h"
@@ -85,6 +86,9 @@ class TIdUDPListenerThread : public TIdThread {
   const int poll_interval_ = 1000;
   TMemoryStream datagram_stream_;
   const int read_size_;
+  // Where each datagram is received, read_size_ bytes; the stream then takes
+  // only the datagram's own bytes.
+  std::vector<char> receive_buffer_;
   TIdUDPServer* const owner_server_;
   // Listed after the sockets in every wait; INVALID_SOCKET when none could be
   // had, and the listener then notices a halt within PollInterval.

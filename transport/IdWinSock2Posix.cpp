@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 
 #include "framework/core/SysUtils.h"
 #include "transport/IdException.h"
@@ -25,6 +26,13 @@ namespace {
 std::atomic<bool> g_loaded{false};
 std::atomic<bool> g_started{false};
 std::mutex g_startup_mutex;  // serialises WSAStartup, WSACleanup and unloading
+
+// The library's end runs from the program's finalisers, after every static
+// object has been destroyed (UnloadAtProgramEnd below, and the stack's clean-up
+// just before it). It is safe there because the state it touches has nothing
+// to destroy.
+static_assert(std::is_trivially_destructible_v<std::atomic<bool>> &&
+              std::is_trivially_destructible_v<std::mutex>);
 
 thread_local int t_last_error = 0;
 

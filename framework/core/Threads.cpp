@@ -1,7 +1,7 @@
 #include "framework/core/Threads.h"
 
-#include <deque>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -16,9 +16,21 @@ const std::uint32_t g_main_thread_id = CurrentThreadID();
 
 std::atomic<std::uintptr_t> g_next_handle{1};
 
-// PendingCalls and the wake hook; both guarded by SyncLock().
-std::unique_ptr<std::deque<CallRequest>> g_pending_calls;
-TWakeHook g_wake_hook;
+// The calls handed over and not yet taken, and an empty list that keeps its
+// storage for the next pass, so that a hand-over allocates nothing once the
+// lists have grown: under a flood every datagram is one. Guarded by
+// SyncLock(). Never destroyed: a worker may still hand over a call while the
+// program's static objects go.
+struct CallLists {
+  std::vector<CallRequest> pending;
+  std::vector<CallRequest> spare;
+};
+CallLists& Calls() {
+  static CallLists* const lists = new CallLists;
+  return *lists;
+}
+
+TWakeHook g_wake_hook;  // guarded by SyncLock()
 
 [[noreturn]] void ThrowThreadError(int code) {
   throw EThread(Format("Thread Error: %s (%d)", SystemErrorText(code).c_str(), code));
@@ -42,7 +54,7 @@ TEvent& SyncEvent() {
 
 int PendingCallCount() {
   std::lock_guard<TCriticalSection> lock(SyncLock());
-  return g_pending_calls ? static_cast<int>(g_pending_calls->size()) : 0;
+  return static_cast<int>(Calls().pending.size());
 }
 
 void SetMainThreadWakeHook(TWakeHook hook) {
@@ -181,8 +193,7 @@ void TThread::RunOnMainThread(TThreadMethod method) {
   TEvent done(true, false);
   {
     std::lock_guard<TCriticalSection> lock(SyncLock());
-    if (!g_pending_calls) g_pending_calls = std::make_unique<std::deque<CallRequest>>();
-    g_pending_calls->push_back(CallRequest{&call_slot_, &done});
+    Calls().pending.push_back(CallRequest{&call_slot_, &done});
     SyncEvent().SetEvent();
     if (g_wake_hook) g_wake_hook(this);
   }
@@ -209,12 +220,13 @@ bool CheckSynchronize(int wait_ms) {
     SyncEvent().ResetEvent();
   }
   std::unique_lock<TCriticalSection> lock(SyncLock());
-  // Calls queued from now on go into a new list and wait for the next pass.
-  std::unique_ptr<std::deque<CallRequest>> taken = std::move(g_pending_calls);
-  bool result = taken && !taken->empty();
-  while (taken && !taken->empty()) {
-    CallRequest request = taken->front();
-    taken->pop_front();
+  CallLists& calls = Calls();
+  if (calls.pending.empty()) return false;
+  // Calls queued from now on go into the spare list and wait for the next pass.
+  std::vector<CallRequest> taken;
+  taken.swap(calls.pending);
+  calls.pending.swap(calls.spare);
+  for (const CallRequest& request : taken) {
     lock.unlock();
     try {
       request.slot->method();
@@ -224,5 +236,8 @@ bool CheckSynchronize(int wait_ms) {
     lock.lock();
     request.done->SetEvent();
   }
-  return result;
+  // The storage serves a later pass, unless a nested pass has left a spare.
+  taken.clear();
+  if (calls.spare.capacity() < taken.capacity()) calls.spare.swap(taken);
+  return true;
 }
