@@ -2,19 +2,28 @@
 
 #include <thread>
 
+#if defined(_WIN32)
+#include "framework/core/SyncObjsWindows.h"
+using EventMutex = TSlimLock;
+using EventCondition = TSlimCondition;
+#else
+using EventMutex = std::mutex;
+using EventCondition = std::condition_variable;
+#endif
+
 namespace {
 
 // All events share one mutex and one condition variable, so that a thread can
 // wait on several events at once. The lock is held only to change or take a
 // flag, so even the tens of thousands of hand-overs a second of a flood do
 // not queue on it.
-std::mutex& Mutex() {
-  static std::mutex mutex;
+EventMutex& Mutex() {
+  static EventMutex mutex;
   return mutex;
 }
 
-std::condition_variable& Changed() {
-  static std::condition_variable changed;
+EventCondition& Changed() {
+  static EventCondition changed;
   return changed;
 }
 
@@ -42,7 +51,7 @@ bool Spin(Predicate ready) {
 }
 
 template <typename Predicate>
-bool WaitLocked(std::unique_lock<std::mutex>& lock, int timeout_ms, Predicate ready) {
+bool WaitLocked(std::unique_lock<EventMutex>& lock, int timeout_ms, Predicate ready) {
   if (timeout_ms != 0 && !ready()) {
     lock.unlock();
     Spin(ready);
@@ -59,19 +68,19 @@ bool WaitLocked(std::unique_lock<std::mutex>& lock, int timeout_ms, Predicate re
 
 void TEvent::SetEvent() {
   {
-    std::lock_guard<std::mutex> lock(Mutex());
+    std::lock_guard<EventMutex> lock(Mutex());
     set_ = true;
   }
   Changed().notify_all();
 }
 
 void TEvent::ResetEvent() {
-  std::lock_guard<std::mutex> lock(Mutex());
+  std::lock_guard<EventMutex> lock(Mutex());
   set_ = false;
 }
 
 bool TEvent::IsSet() const {
-  std::lock_guard<std::mutex> lock(Mutex());
+  std::lock_guard<EventMutex> lock(Mutex());
   return set_.load();
 }
 
@@ -82,13 +91,13 @@ bool TEvent::TakeLocked() {
 }
 
 TWaitResult TEvent::WaitFor(int timeout_ms) {
-  std::unique_lock<std::mutex> lock(Mutex());
+  std::unique_lock<EventMutex> lock(Mutex());
   bool signalled = WaitLocked(lock, timeout_ms, [this] { return set_.load(); });
   return signalled && TakeLocked() ? TWaitResult::Signaled : TWaitResult::Timeout;
 }
 
 int TEvent::WaitForEither(TEvent& first, TEvent& second, int timeout_ms) {
-  std::unique_lock<std::mutex> lock(Mutex());
+  std::unique_lock<EventMutex> lock(Mutex());
   WaitLocked(lock, timeout_ms, [&] { return first.set_ || second.set_; });
   if (first.TakeLocked()) return 0;
   if (second.TakeLocked()) return 1;
