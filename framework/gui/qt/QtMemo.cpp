@@ -186,7 +186,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
     if (!waiting_.isEmpty()) {
       last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
       cursor.insertText(waiting_);
-      DropOldestLines(Slice());
+      DropOldestLines(trimmed_ ? Slice() : 0);
       // Keeps the capacity that one frame needed, not more than a little.
       if (waiting_.capacity() > kKeptCapacity) {
         waiting_ = QString();
@@ -222,10 +222,12 @@ class KvPlainTextEdit : public QPlainTextEdit {
     QTextCursor oldest(text);
     oldest.setPosition(text->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    trimmed_ = true;
   }
 
   // Forgets what waits (the whole text is being replaced).
   void Discard() {
+    trimmed_ = false;
     frame_timer_.stop();
     waiting_ = QString();
     caret_to_end_ = false;
@@ -286,7 +288,8 @@ class KvPlainTextEdit : public QPlainTextEdit {
   // copy per slice: a few microseconds per added line. Not much more than a
   // fortieth: a full history of 64-byte lines (130 MB of text) sits just
   // below the buffer's next doubling, and a slice that pushed it past would
-  // let it grow to nearly twice the text before the next compaction.
+  // let it grow to nearly twice the text before the next compaction. For the
+  // same reason the first lines beyond the limit go at once (see trimmed_).
   int Slice() const { return max_lines_ / 40; }
 
   // One frame of the widget's screen, in milliseconds.
@@ -301,6 +304,10 @@ class KvPlainTextEdit : public QPlainTextEdit {
   QString waiting_;            // text not yet in the document, blocks split by U+2029
   bool caret_to_end_ = false;  // an added line still has to place the caret
   bool flushing_ = false;
+  // Lines beyond the limit have gone since the text was set. Until the
+  // document first compacts its buffer, the buffer also holds every added
+  // line's break twice, and a slice more would make it double.
+  bool trimmed_ = false;
   QElapsedTimer last_insertion_;
   qsizetype last_insertion_blocks_ = 0;  // line breaks that it put in
   QTimer frame_timer_;
