@@ -212,7 +212,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
   // Removes the first lines beyond the limit, in one edit, once there are
   // more than slack of them. A final empty block is no line. Its cost follows
   // the lines removed, not those kept, except for the document's compaction
-  // of its text (see Flush's slice).
+  // of its text (see Slice).
   void DropOldestLines(int slack) {
     if (max_lines_ <= 0) return;
     QTextDocument* text = document();
