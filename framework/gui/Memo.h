@@ -4,10 +4,12 @@
 // line is not a line break: it shows as the symbol "␍" (U+240D) or "␊"
 // (U+240A) and reads back as the byte it was.
 //
-// The memo keeps at most MaxLines() lines, counted as TMemoLines counts them:
-// once more are added or set, the oldest go, so that the newest stay. Under an
-// endless flood of lines its memory stops growing there, and the cost of
-// adding a line stays what it was.
+// The memo keeps the newest MaxLines() lines, counted as TMemoLines counts
+// them, and lets the oldest go. Lines added may go a slice at a time: the memo
+// then holds up to MaxLines() + MaxLines() / 40 lines and, past that, the
+// newest MaxLines() again; set text and a lowered limit leave MaxLines() at
+// most. Under an endless flood of lines its memory stops growing there, and
+// the cost of adding a line stays about what it was.
 //
 // Lines added faster than the display's frame rate reach the toolkit's
 // document together, once per frame, so that a flood of lines costs one
@@ -66,6 +68,7 @@ class TMemo : public TWinControl {
   static constexpr int kDefaultMaxLines = 1000000;
   int MaxLines() const { return max_lines_; }
   // REQUIRES: lines > 0. Lets the oldest lines go at once when there are more.
+  // The slice beyond the limit is a port's choice, at most a fortieth of it.
   void SetMaxLines(int lines);
 
   TScrollStyle ScrollBars() const { return scroll_bars_; }

@@ -195,6 +195,16 @@ TEST_F(MemoFloodTest, KeepsTheNewestLinesUpToItsLimitAndTheOldestGo) {
   AddNumbered(1000);
   EXPECT_EQ(memo_->Lines()->Count(), 100);
   EXPECT_EQ(memo_->Text(), Numbered(100, 900));
+  // Added one at a time, the oldest go a slice at a time: never fewer than
+  // the newest 100 lines, never more than a fortieth beyond them.
+  for (int i = 1000; i < 1010; ++i) {
+    memo_->AddLine("line " + std::to_string(i));
+    const int count = memo_->Lines()->Count();
+    ASSERT_GE(count, 100);
+    ASSERT_LE(count, 100 + 100 / 40);
+    EXPECT_EQ(memo_->Lines()->Strings(count - 100), "line " + std::to_string(i - 99));
+    EXPECT_EQ(memo_->Lines()->Strings(count - 1), "line " + std::to_string(i));
+  }
   // A last line without a break counts as a line; the limit lowered drops at once.
   memo_->SetText("a\r\nb\r\nc");
   memo_->SetMaxLines(2);

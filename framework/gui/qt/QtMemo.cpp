@@ -186,7 +186,7 @@ class KvPlainTextEdit : public QPlainTextEdit {
     if (!waiting_.isEmpty()) {
       last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
       cursor.insertText(waiting_);
-      DropOldestLines();
+      DropOldestLines(trimmed_ ? Slice() : 0);
       // Keeps the capacity that one frame needed, not more than a little.
       if (waiting_.capacity() > kKeptCapacity) {
         waiting_ = QString();
@@ -202,28 +202,32 @@ class KvPlainTextEdit : public QPlainTextEdit {
     }
   }
 
-  // At most lines lines from now on (0: no limit).
+  // At most lines lines from now on (0: no limit); more go at once.
   void SetMaxLines(int lines) {
     Flush();
     max_lines_ = lines;
-    DropOldestLines();
+    DropOldestLines(/*slack=*/0);
   }
 
-  // Removes the first lines beyond the limit, in one edit. A final empty
-  // block is no line. Its cost follows the lines removed, not those kept.
-  void DropOldestLines() {
+  // Removes the first lines beyond the limit, in one edit, once there are
+  // more than slack of them. A final empty block is no line. Its cost follows
+  // the lines removed, not those kept, except for the document's compaction
+  // of its text (see Slice).
+  void DropOldestLines(int slack) {
     if (max_lines_ <= 0) return;
     QTextDocument* text = document();
     const int lines = text->blockCount() - (text->lastBlock().length() == 1 ? 1 : 0);
     const int excess = lines - max_lines_;
-    if (excess <= 0) return;
+    if (excess <= slack) return;
     QTextCursor oldest(text);
     oldest.setPosition(text->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    trimmed_ = true;
   }
 
   // Forgets what waits (the whole text is being replaced).
   void Discard() {
+    trimmed_ = false;
     frame_timer_.stop();
     waiting_ = QString();
     caret_to_end_ = false;
@@ -276,6 +280,18 @@ class KvPlainTextEdit : public QPlainTextEdit {
   // per line, besides less time spent laying out and painting.
   int WaitMs() const { return last_insertion_blocks_ > kFloodBlocks ? 3 * FrameMs() : FrameMs(); }
 
+  // How many lines beyond the limit the history holds before the oldest go.
+  // The document keeps the text of removed lines until it compacts its text
+  // buffer, which copies the whole remaining text (about 200 ms at 1,000,000
+  // lines), and once the buffer is nearly full, as it stays at the limit, it
+  // compacts after every removal. Removing a slice at a time makes that one
+  // copy per slice: a few microseconds per added line. Not much more than a
+  // fortieth: a full history of 64-byte lines (130 MB of text) sits just
+  // below the buffer's next doubling, and a slice that pushed it past would
+  // let it grow to nearly twice the text before the next compaction. For the
+  // same reason the first lines beyond the limit go at once (see trimmed_).
+  int Slice() const { return max_lines_ / 40; }
+
   // One frame of the widget's screen, in milliseconds.
   int FrameMs() const {
     QScreen* shown_on = screen();
@@ -288,6 +304,10 @@ class KvPlainTextEdit : public QPlainTextEdit {
   QString waiting_;            // text not yet in the document, blocks split by U+2029
   bool caret_to_end_ = false;  // an added line still has to place the caret
   bool flushing_ = false;
+  // Lines beyond the limit have gone since the text was set. Until the
+  // document first compacts its buffer, the buffer also holds every added
+  // line's break twice, and a slice more would make it double.
+  bool trimmed_ = false;
   QElapsedTimer last_insertion_;
   qsizetype last_insertion_blocks_ = 0;  // line breaks that it put in
   QTimer frame_timer_;
@@ -335,7 +355,7 @@ void MemoSetText(NativeWidget memo, std::string_view text) {
   edit->clear();
   QTextCursor cursor(edit->document());
   cursor.insertText(shown);
-  edit->DropOldestLines();
+  edit->DropOldestLines(/*slack=*/0);
 }
 
 std::string MemoText(NativeWidget memo) {
