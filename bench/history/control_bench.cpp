@@ -10,8 +10,9 @@
 //   custom    a window of our own that draws the visible lines of our store
 //             under a scroll bar: the least a custom-drawn history costs.
 //
-// Usage: control_bench richedit|listbox|custom [lines-per-step]
-//        (default 100; Windows only)
+// Usage: control_bench richedit|listbox|custom [lines-per-step [sizes...]]
+//        (default 100 lines a step at 10000 100000 300000 1000000 lines;
+//        Windows only)
 #include <richedit.h>
 #include <windows.h>
 
@@ -21,6 +22,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "win32_bench.h"
 
@@ -316,7 +318,7 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(kind, "custom") == 0) {
     subject = std::make_unique<CustomView>(form);
   } else {
-    std::printf("usage: control_bench richedit|listbox|custom [lines-per-step]\n");
+    std::printf("usage: control_bench richedit|listbox|custom [lines-per-step [sizes...]]\n");
     return 2;
   }
   if (form == nullptr || subject->window() == nullptr) {
@@ -329,7 +331,10 @@ int main(int argc, char** argv) {
               step_lines, kLineChars);
   std::printf("%9s %10s %10s %10s %10s %10s %8s %11s\n", "lines", "fill", "append", "drop front",
               "caret end", "repaint", "held", "resident MB");
-  for (long size : {10000L, 100000L, 300000L, 1000000L}) {
+  std::vector<long> sizes;
+  for (int i = 3; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
+  if (sizes.empty()) sizes = {10000, 100000, 300000, 1000000};
+  for (long size : sizes) {
     const Clock::time_point start = Clock::now();
     subject->Fill(size);
     Pump();
