@@ -59,6 +59,14 @@ class ChatTest(unittest.TestCase):
         self.assertEqual(lines, ["Вася> Привет, мир", "Вася> Привет, мир"])
         program.click("mesag")
         self.assertEqual(self.display.copy_selection("ctrl+a", "ctrl+c"), "")
+        # The history takes the user's own typing, and the next lines go after it.
+        program.click("Memo1")
+        self.display.key("ctrl+End")
+        self.display.type_text("typed")
+        program.focus_and_type("mesag", "again")
+        program.click("BitBtn3")
+        self.assertEqual(self.history_lines(program, 5)[2:],
+                         ["typed", "Вася> again", "Вася> again"])
 
     def test_two_copies_on_a_network_chat_both_ways(self):
         self.chat_both_ways(self.start(0), self.start(1))

@@ -1,4 +1,4 @@
-// The Win32 port's memo: a read-only multi-line EDIT that holds back lines
+// The Win32 port's memo: a multi-line EDIT that holds back lines
 // added in quick succession until the end of the display's frame, and the
 // memo's operations.
 //
@@ -8,8 +8,9 @@
 // insertion took) wait and go in together at the end of the wait; a line after
 // a quiet frame goes in at once. What waits goes in
 // before any read of the port and before any input of the user reaches the
-// edit. The port is the only writer of the text, so it keeps where each line
-// starts and how long the text is, and never has to count the edit's lines.
+// edit. The port keeps where each line starts and how long the text is, so
+// that it never has to count the edit's lines; the user may edit the history
+// too, and after such an edit the port counts them once, at its next use.
 //
 // At the line limit every insertion lets the oldest lines go. The starts of
 // the lines are kept as positions in everything ever written to the edit, with
@@ -46,7 +47,9 @@ struct MemoState {
   // starts on that count.
   std::deque<std::uint64_t> starts;
   std::uint64_t dropped = 0;
-  int max_lines = 0;  // 0: no limit
+  int max_lines = 0;     // 0: no limit
+  bool writing = false;  // the port itself is changing the text
+  bool stale = false;    // the user changed the text: length and starts are to be counted
 
   // Where a line starts in the edit's text.
   std::size_t Start(std::size_t line) const {
@@ -103,6 +106,13 @@ MemoState& State(NativeWidget memo) {
   return *win32port::DataOf(memo)->memo;
 }
 
+// Changes the text as the port, not as the user.
+template <typename Change>
+void Write(MemoState& state, Change change) {
+  auto writing = ScopedValue(state.writing, true);
+  change();
+}
+
 // Notes where the lines of text start, text going in at the end of the edit's
 // text.
 std::size_t NoteLineStarts(MemoState& state, std::wstring_view text) {
@@ -127,7 +137,7 @@ void DropOldestLines(HWND memo, MemoState& state) {
   const std::size_t excess = lines - static_cast<std::size_t>(state.max_lines);
   const std::size_t cut = state.Start(excess);
   SendMessageW(memo, EM_SETSEL, 0, static_cast<LPARAM>(cut));
-  SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  Write(state, [memo] { SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L"")); });
   state.starts.erase(state.starts.begin(),
                      state.starts.begin() + static_cast<std::ptrdiff_t>(excess));
   state.dropped += cut;
@@ -143,20 +153,35 @@ int FrameMs(HWND memo) {
   return 1000 / rate;
 }
 
+// Counts the lines of a text that the user has changed.
+void CountLines(HWND memo, MemoState& state) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(memo)) + 1, L'\0');
+  const int length = GetWindowTextW(memo, text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(std::max(length, 0)));
+  state.starts.assign(1, 0);
+  state.dropped = 0;
+  state.length = 0;
+  NoteLineStarts(state, text);
+  state.length = text.size();
+  state.stale = false;
+}
+
 // Puts in what waits. Every reader of the text calls this first.
 void Flush(HWND memo) {
   MemoState& state = State(memo);
   if (state.flushing) return;
   KillTimer(memo, kFrameTimer);
+  auto flushing = ScopedValue(state.flushing, true);
+  if (state.stale) CountLines(memo, state);
   if (!state.caret_to_end && state.waiting.empty()) return;
-  state.flushing = true;
-  ScopeGuard done([&state] { state.flushing = false; });
   const ULONGLONG started = GetTickCount64();
   const bool inserting = !state.waiting.empty();
   if (inserting) {
     state.last_insertion_breaks = NoteLineStarts(state, state.waiting);
     SendMessageW(memo, EM_SETSEL, state.length, state.length);
-    SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(state.waiting.c_str()));
+    Write(state, [memo, &state] {
+      SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(state.waiting.c_str()));
+    });
     state.length += state.waiting.size();
     if (state.waiting.capacity() > kKeptCapacity) {
       state.waiting = std::wstring();
@@ -222,6 +247,11 @@ void CreateMemoState(WidgetData& data) {
   data.memo->starts.push_back(0);
 }
 
+void MemoTextChanged(HWND memo) {
+  MemoState& state = State(memo);
+  if (!state.writing) state.stale = true;
+}
+
 bool MemoMessage(HWND memo, WidgetData& data, UINT message, WPARAM wparam, LRESULT& result) {
   switch (message) {
     case WM_TIMER:
@@ -256,6 +286,7 @@ namespace port {
 bool MemoEndsAtLineStart(NativeWidget memo) {
   MemoState& state = State(memo);
   if (!state.waiting.empty()) return state.waiting.back() == L'\n';
+  Flush(memo);
   return state.length == state.Start(state.starts.size() - 1);
 }
 
@@ -282,7 +313,8 @@ void MemoSetText(NativeWidget memo, std::string_view text) {
   state.dropped = 0;
   state.length = 0;
   NoteLineStarts(state, shown);
-  SetWindowTextW(memo, shown.c_str());
+  state.stale = false;
+  Write(state, [memo, &shown] { SetWindowTextW(memo, shown.c_str()); });
   state.length = shown.size();
   DropOldestLines(memo, state);
 }

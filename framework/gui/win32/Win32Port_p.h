@@ -105,6 +105,8 @@ void SetMainForm(HWND form);
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 void CreateMemoState(WidgetData& data);
 bool MemoMessage(HWND memo, WidgetData& data, UINT message, WPARAM wparam, LRESULT& result);
+// The memo's text has changed (EN_CHANGE): by the port's own writing, or by the user.
+void MemoTextChanged(HWND memo);
 
 // The procedure of the port's forms and panels (Win32Widgets.cpp).
 LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -119,7 +119,7 @@ HWND MakeWidget(port::WidgetKind kind) {
     case port::WidgetKind::Memo:
       return MakeControl(L"EDIT",
                          WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL |
-                             ES_READONLY | ES_NOHIDESEL,
+                             ES_WANTRETURN | ES_NOHIDESEL,
                          WS_EX_CLIENTEDGE);
     case port::WidgetKind::ListBox:
       return MakeControl(L"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
@@ -237,6 +237,12 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
             control->client != nullptr) {
           TWidgetClient* client = control->client;
           RunGuarded(client, [client] { client->WidgetClicked(); });
+        }
+      }
+      if (lparam != 0 && HIWORD(wparam) == EN_CHANGE) {
+        WidgetData* control = DataOf(reinterpret_cast<HWND>(lparam));
+        if (control != nullptr && control->kind == port::WidgetKind::Memo) {
+          MemoTextChanged(reinterpret_cast<HWND>(lparam));
         }
       }
       // Escape's IDCANCEL from the dialog manager (no control) does nothing.
