@@ -62,8 +62,13 @@ run_tests() {
     echo "==== $dir: prepare the Wine prefix"
     wineboot --init >/dev/null 2>&1
   fi
-  wineserver --persistent=60
   prepare_fonts
+  # The Wine server keeps the registry in memory and writes it out when it
+  # ends; the end-to-end tests copy the prefix from disk, so it must be there,
+  # fonts included, before they start.
+  timeout 120 wineserver --wait
+  [ -f "$WINEPREFIX/system.reg" ] || { echo "the Wine prefix was not prepared"; return 1; }
+  wineserver --persistent=60
   # The first Wine program of a session starts Wine's background services,
   # which would inherit the output pipe of whichever test came first and keep
   # ctest waiting for them; start them here, detached from any pipe. (The
