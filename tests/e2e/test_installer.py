@@ -40,11 +40,12 @@ class InstallerTest(unittest.TestCase):
         self.assertEqual(program.wait_exit(), 0)
 
         # The uninstaller runs from a copy of itself in the temporary folder
-        # and returns at once: its work is done when the files are gone.
+        # and returns at once: its work is done when the files are gone, and
+        # the program's folder after them.
         prefix.run(["wine", installed["uninstaller"], "/S"])
-        k.wait_for(lambda: not any(os.path.exists(path) for path in installed.values()),
-                   what="the uninstaller to remove " + ", ".join(installed))
-        self.assertFalse(os.path.exists(folder), "the program's folder is left behind")
+        left = list(installed.values()) + [folder]
+        k.wait_for(lambda: not any(os.path.exists(path) for path in left),
+                   what="the uninstaller to remove " + ", ".join(installed) + " and the folder")
 
 
 if __name__ == "__main__":
