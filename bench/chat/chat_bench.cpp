@@ -22,6 +22,7 @@
 
 #include "app/IPadd.h"
 #include "app/chat.h"
+#include "bench/support/FloodRun.h"
 #include "framework/gui/GuiPort.h"
 #include "support/udp_peer.h"
 
@@ -109,16 +110,6 @@ class Ticker {
 // After the sender has stopped, reception counts as finished once nothing has
 // arrived for this long.
 constexpr auto kQuiet = std::chrono::milliseconds(300);
-
-struct Run {
-  long sent = 0;
-  long delivered = 0;
-  double seconds = 0;  // first send to last delivery
-  double PerSecond() const { return seconds > 0 ? static_cast<double>(delivered) / seconds : 0; }
-  double LossPercent() const {
-    return sent > 0 ? 100.0 * static_cast<double>(sent - delivered) / static_cast<double>(sent) : 0;
-  }
-};
 
 // A fresh chat window, shown, flooded at rate for seconds.
 Run Flood(int rate, double seconds) {

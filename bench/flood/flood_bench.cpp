@@ -56,6 +56,7 @@
 
 #include "app/IPadd.h"
 #include "app/chat.h"
+#include "bench/support/FloodRun.h"
 #include "bench/support/ProcStatus.h"
 #include "framework/core/Threads.h"
 
@@ -177,16 +178,6 @@ class Sender {
 // After the sender has stopped, reception counts as finished once nothing has
 // arrived for this long.
 constexpr auto kQuiet = std::chrono::milliseconds(200);
-
-struct Run {
-  long sent = 0;
-  long delivered = 0;
-  double seconds = 0;  // first send to last delivery
-  double PerSecond() const { return seconds > 0 ? delivered / seconds : 0; }
-  double LossPercent() const {
-    return sent > 0 ? 100.0 * static_cast<double>(sent - delivered) / static_cast<double>(sent) : 0;
-  }
-};
 
 // A plain receiver: one socket, recvfrom in a loop, nothing else.
 Run PlainReceiver(double seconds) {
