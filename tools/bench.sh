@@ -152,13 +152,7 @@ wine_session() {
   wineserver --wait 2>/dev/null || true
   [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1 </dev/null
   wineserver --persistent=60
-  # The fonts as tools/test-windows.sh gives them: Tahoma from Wine's own,
-  # Times New Roman drawn with its metric twin Liberation Serif.
-  local fonts=$WINEPREFIX/drive_c/windows/Fonts
-  mkdir -p "$fonts"
-  cp -n /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf "$fonts/"
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' \
-    /d 'Liberation Serif' /f >/dev/null 2>&1 </dev/null
+  prepare_fonts
   # Wine's background services start with the first program, detached here.
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   "$@" || status=$?
@@ -182,7 +176,7 @@ in_namespace() {
 windows_benchmarks() {
   require_programs x86_64-w64-mingw32-g++-posix wine wineserver wineboot Xvfb
   windows_build
-  export -f wine_session
+  export -f wine_session prepare_fonts
   export win_dir
   run win-history in_namespace wine_session wine "$win_dir/bench/history/history_bench.exe"
   run win-edit in_namespace wine_session wine "$win_dir/bench/history/edit_bench.exe"
@@ -192,6 +186,7 @@ windows_benchmarks() {
 }
 
 source tools/require-programs.sh
+source tools/wine-fonts.sh
 windows_benchmarks
 
 echo

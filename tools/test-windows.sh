@@ -14,6 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/require-programs.sh
+source tools/wine-fonts.sh
 require_programs x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres makensis wine wineserver \
   wineboot Xvfb openbox xdotool xprop python3
 dir=${1:-build-win}
@@ -39,20 +40,6 @@ export WINEDEBUG=-all
 # No window system, no Mono or Gecko installer prompts.
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDLLOVERRIDES="mscoree,mshtml="
-
-# The windows' fonts, as on Windows: Tahoma from Wine's own fonts (fonts-wine),
-# which this Wine finds only in the prefix's font folder, and Times New Roman
-# drawn with its metric twin Liberation Serif (fonts-liberation), where Wine
-# would otherwise fall back to a sans-serif face.
-prepare_fonts() {
-  local fonts=$WINEPREFIX/drive_c/windows/Fonts
-  mkdir -p "$fonts"
-  for face in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
-    [ -f "$fonts/${face##*/}" ] || cp "$face" "$fonts/"
-  done
-  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' \
-    /d 'Liberation Serif' /f >/dev/null 2>&1 </dev/null
-}
 
 run_tests() {
   # A server left from an earlier run may sit in another network namespace.

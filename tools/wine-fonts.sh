@@ -1,0 +1,15 @@
+# Sourced by the scripts that run Windows programs under Wine.
+
+# prepare_fonts: the windows' fonts in $WINEPREFIX, as on Windows: Tahoma from
+# Wine's own fonts (fonts-wine), which this Wine finds only in the prefix's font
+# folder, and Times New Roman drawn with its metric twin Liberation Serif
+# (fonts-liberation), where Wine would otherwise fall back to a sans-serif face.
+prepare_fonts() {
+  local fonts=$WINEPREFIX/drive_c/windows/Fonts face
+  mkdir -p "$fonts"
+  for face in /usr/share/wine/fonts/tahoma.ttf /usr/share/wine/fonts/tahomabd.ttf; do
+    [ -f "$fonts/${face##*/}" ] || cp "$face" "$fonts/"
+  done
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' \
+    /d 'Liberation Serif' /f >/dev/null 2>&1 </dev/null
+}
