@@ -186,7 +186,7 @@ windows_benchmarks() {
 }
 
 source tools/require-programs.sh
-source tools/wine-fonts.sh
+source tools/wine-env.sh
 windows_benchmarks
 
 echo

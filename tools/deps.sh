@@ -30,18 +30,24 @@ packages=(
   dpkg-dev file desktop-file-utils appstream weston qt6-wayland
   # The Windows program and its tests: the MinGW-w64 cross compiler (posix
   # threads) with windres, GoogleTest's sources, Wine with its Tahoma, and
-  # NSIS for the installer.
-  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 fonts-wine nsis
+  # NSIS for the installer; the Russian locale that Wine runs it in (locales).
+  g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 fonts-wine nsis locales
 )
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine takes its user interface language and ANSI code page from the locale;
+# the Windows program is tested as on a Russian Windows (see tools/wine-env.sh).
+if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
+  $sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi

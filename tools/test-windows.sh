@@ -14,7 +14,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/require-programs.sh
-source tools/wine-fonts.sh
+source tools/wine-env.sh
 require_programs x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres makensis wine wineserver \
   wineboot Xvfb openbox xdotool xprop python3
 dir=${1:-build-win}

@@ -426,8 +426,10 @@ class WinePlatform(Platform):
         return [tuple(record.split("\t", 1)) for record in records]
 
     def box_text(self, program, title):
-        return "\r\n".join(text for control, text in self._controls(program, "#32770", title)
-                           if control.lower() == "static" and text)
+        # The message, then the buttons, as a box on Windows copies them.
+        controls = self._controls(program, "#32770", title)
+        return "\r\n".join([text for control, text in controls if control.lower() == "static" and text]
+                           + [text for control, text in controls if control.lower() == "button"])
 
     def selected_entry(self, program):
         return "".join(text for control, text in self._controls(program, "KvForm", program.name)

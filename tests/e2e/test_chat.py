@@ -141,6 +141,7 @@ class ChatTest(unittest.TestCase):
         self.shot("chat-broadcast")
         self.assertIn("Socket Error # 10013", text)
         self.assertIn("Access denied.", text)
+        self.assertIn("ОК", text)  # the system's button, in Russian as on a Russian desktop
         self.display.key("Return")
         k.wait_for(lambda: box not in self.display.find_windows("^Kvelmar$"), what="the box to close")
         time.sleep(0.5)  # a datagram that was wrongly sent would have arrived by now
