@@ -67,6 +67,7 @@ struct MemoState {
   int wheel_delta = 0;
   bool dragging = false;
   ULONGLONG last_paint_ms = 0;
+  bool invalid = false;    // a paint is due
   SCROLLINFO shown_bar{};  // what the scroll bar was last told
 };
 
@@ -551,13 +552,16 @@ void Paint(HWND memo, MemoState& state) {
     EndPaint(memo, &paint);
   }
   state.last_paint_ms = GetTickCount64();
+  state.invalid = false;
   UpdateScrollBar(memo, state, lines_shown);
 }
 
 // The text or the selection changed: the view shows it at the next paint,
 // which comes at once when the last one is a frame old.
 void Changed(HWND memo, MemoState& state) {
-  InvalidateRect(memo, nullptr, FALSE);
+  // Invalidating asks the window system; once until the paint is enough.
+  if (!state.invalid) InvalidateRect(memo, nullptr, FALSE);
+  state.invalid = true;
   if (GetTickCount64() - state.last_paint_ms >= kFrameMs) UpdateWindow(memo);
 }
 
