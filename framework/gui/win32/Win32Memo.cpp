@@ -67,8 +67,11 @@ struct MemoState {
   int wheel_delta = 0;
   bool dragging = false;
   ULONGLONG last_paint_ms = 0;
-  bool invalid = false;    // a paint is due
-  SCROLLINFO shown_bar{};  // what the scroll bar was last told
+  bool invalid = false;         // a paint is due
+  SCROLLINFO shown_bar{};       // what the scroll bar was last told
+  std::size_t lines_shown = 1;  // by the last paint: the scroll bar's page
+  ULONGLONG bar_update_ms = 0;  // when the scroll bar was last told
+  bool bar_timer = false;       // a scroll bar update waits for kBarTimer
 };
 
 }  // namespace win32port
@@ -84,6 +87,10 @@ constexpr int kMargin = 2;
 // Lines added during a flood are painted at least this often, even when the
 // message queue never runs empty (WM_PAINT waits for that).
 constexpr ULONGLONG kFrameMs = 16;
+// Telling the scroll bar costs milliseconds under Wine (it repaints the bar
+// through the X server at once); during a flood it is told this often.
+constexpr ULONGLONG kBarMs = 200;
+constexpr UINT_PTR kBarTimer = 1;
 constexpr wchar_t kShownCR = L'\u240D';
 constexpr wchar_t kShownLF = L'\u240A';
 
@@ -472,20 +479,29 @@ TextPos PosAtPoint(HWND memo, MemoState& state, int x, int y) {
 
 // ---- painting ----
 
-void UpdateScrollBar(HWND memo, MemoState& state, std::size_t lines_shown) {
+void UpdateScrollBar(HWND memo, MemoState& state) {
   if (!state.vertical_bar) return;
   SCROLLINFO bar{};
   bar.cbSize = sizeof bar;
   bar.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
   bar.nMin = 0;
   bar.nMax = static_cast<int>(std::min<std::size_t>(state.lines.size() - 1, INT_MAX));
-  bar.nPage = static_cast<UINT>(std::max<std::size_t>(lines_shown, 1));
+  bar.nPage = static_cast<UINT>(std::max<std::size_t>(state.lines_shown, 1));
   bar.nPos = static_cast<int>(std::min<std::size_t>(state.top.line, INT_MAX));
   if (bar.nMax == state.shown_bar.nMax && bar.nPage == state.shown_bar.nPage &&
       bar.nPos == state.shown_bar.nPos && state.shown_bar.cbSize != 0) {
     return;
   }
+  const ULONGLONG now = GetTickCount64();
+  if (now - state.bar_update_ms < kBarMs) {
+    if (!state.bar_timer) {
+      SetTimer(memo, kBarTimer, static_cast<UINT>(kBarMs - (now - state.bar_update_ms)), nullptr);
+      state.bar_timer = true;
+    }
+    return;
+  }
   state.shown_bar = bar;
+  state.bar_update_ms = now;
   SetScrollInfo(memo, SB_VERT, &bar, TRUE);
 }
 
@@ -553,7 +569,8 @@ void Paint(HWND memo, MemoState& state) {
   }
   state.last_paint_ms = GetTickCount64();
   state.invalid = false;
-  UpdateScrollBar(memo, state, lines_shown);
+  state.lines_shown = lines_shown;
+  UpdateScrollBar(memo, state);
 }
 
 // The text or the selection changed: the view shows it at the next paint,
@@ -957,6 +974,12 @@ LRESULT CALLBACK HistoryProc(HWND memo, UINT message, WPARAM wparam, LPARAM lpar
     case WM_VSCROLL:
       VerticalScroll(memo, state, wparam);
       return 0;
+    case WM_TIMER:
+      if (wparam != kBarTimer) break;
+      KillTimer(memo, kBarTimer);
+      state.bar_timer = false;
+      UpdateScrollBar(memo, state);
+      return 0;
     case WM_CONTEXTMENU:
       ContextMenu(memo, state, lparam);
       return 0;
@@ -994,8 +1017,9 @@ LRESULT CALLBACK HistoryProc(HWND memo, UINT message, WPARAM wparam, LPARAM lpar
       return 0;
     }
     default:
-      return DefWindowProcW(memo, message, wparam, lparam);
+      break;
   }
+  return DefWindowProcW(memo, message, wparam, lparam);
 }
 
 }  // namespace
