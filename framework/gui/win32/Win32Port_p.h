@@ -100,13 +100,12 @@ void UpdateApplicationWindow();
 // The form the application window stands for (WM_CLOSE to it closes that form).
 void SetMainForm(HWND form);
 
-// The procedure of every subclassed control (Win32Widgets.cpp), and the
-// memo's part of it (Win32Memo.cpp): true when the memo handled the message.
+// The procedure of every subclassed control (Win32Widgets.cpp).
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// The memo's window class, the history view (Win32Memo.cpp), registered at its
+// first use; and the memo's state, which the view's window carries.
+const wchar_t* HistoryClass();
 void CreateMemoState(WidgetData& data);
-bool MemoMessage(HWND memo, WidgetData& data, UINT message, WPARAM wparam, LRESULT& result);
-// The memo's text has changed (EN_CHANGE): by the port's own writing, or by the user.
-void MemoTextChanged(HWND memo);
 
 // The procedure of the port's forms and panels (Win32Widgets.cpp).
 LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

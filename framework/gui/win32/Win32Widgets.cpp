@@ -1,7 +1,8 @@
 // The Win32 port's widgets and windows: the system's own controls (STATIC,
-// EDIT, LISTBOX, BUTTON) subclassed to report to their clients, the port's
-// form and panel windows, the operations on every widget, the modal state and
-// the saved focus. The memo's own operations are in Win32Memo.cpp.
+// EDIT, LISTBOX, BUTTON) and the port's history view subclassed to report to
+// their clients, the port's form and panel windows, the operations on every
+// widget, the modal state and the saved focus. The memo's own operations and
+// its view are in Win32Memo.cpp.
 #include <algorithm>
 #include <utility>
 
@@ -117,10 +118,7 @@ HWND MakeWidget(port::WidgetKind kind) {
     case port::WidgetKind::Edit:
       return MakeControl(L"EDIT", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
     case port::WidgetKind::Memo:
-      return MakeControl(L"EDIT",
-                         WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL |
-                             ES_WANTRETURN | ES_NOHIDESEL,
-                         WS_EX_CLIENTEDGE);
+      return MakeControl(win32port::HistoryClass(), WS_TABSTOP | WS_VSCROLL, WS_EX_CLIENTEDGE);
     case port::WidgetKind::ListBox:
       return MakeControl(L"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
                          WS_EX_CLIENTEDGE);
@@ -204,16 +202,6 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       }
       if (message == WM_CHAR && wparam == L'\r') return 0;
       break;
-    case port::WidgetKind::Memo: {
-      LRESULT result = 0;
-      if (MemoMessage(window, *data, message, wparam, result)) return result;
-      if (message == WM_GETDLGCODE) {
-        // Tab leaves the history, as it leaves every other control.
-        return CallWindowProcW(base, window, message, wparam, lparam) &
-               ~(DLGC_WANTALLKEYS | DLGC_WANTTAB);
-      }
-      break;
-    }
     default:
       break;
   }
@@ -237,12 +225,6 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
             control->client != nullptr) {
           TWidgetClient* client = control->client;
           RunGuarded(client, [client] { client->WidgetClicked(); });
-        }
-      }
-      if (lparam != 0 && HIWORD(wparam) == EN_CHANGE) {
-        WidgetData* control = DataOf(reinterpret_cast<HWND>(lparam));
-        if (control != nullptr && control->kind == port::WidgetKind::Memo) {
-          MemoTextChanged(reinterpret_cast<HWND>(lparam));
         }
       }
       // Escape's IDCANCEL from the dialog manager (no control) does nothing.
@@ -327,10 +309,8 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
     data->base_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
         window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&win32port::ControlProc)));
   }
-  // The edits take as much text as memory holds. The system's default limit
-  // (about 32,000 characters) also cuts what the program puts in with
-  // EM_REPLACESEL, which would stop the history short of its line limit.
-  if (kind == WidgetKind::Edit || kind == WidgetKind::Memo) {
+  // The edit takes as much text as memory holds, as the history does.
+  if (kind == WidgetKind::Edit) {
     SendMessageW(window, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
   }
   if (kind == WidgetKind::Memo) win32port::CreateMemoState(*data);
