@@ -114,7 +114,8 @@ run program isolated python3 bench/program/program_bench.py "$dir/app/kvelmar"
 
 # ---- The Windows program under Wine
 # The history's cost per line (bench/history, and the system's edit alone),
-# the chat window under a flood (bench/chat: lines per second, loss at
+# the UDP server's hand-over without the history (bench/receive), the chat
+# window under a flood (bench/chat: lines per second, loss at
 # 10,000/s) and the program's start-up and close (bench/program --wine). Wine
 # creates every socket in its server process, so each run goes into a network
 # namespace of its own with a Wine server of its own there (the prefix in the
@@ -126,7 +127,8 @@ windows_build() {
   echo "==== $win_dir: configure and build (MinGW-w64, Release)"
   cmake -S . -B "$win_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$win_dir" -j "$(nproc)" --target history_bench edit_bench chat_bench kvelmar
+  cmake --build "$win_dir" -j "$(nproc)" --target history_bench edit_bench receive_bench chat_bench \
+    kvelmar
 }
 
 # wine_session <command...>: runs the command with an X display and a Wine
@@ -180,6 +182,7 @@ windows_benchmarks() {
   export win_dir
   run win-history in_namespace wine_session wine "$win_dir/bench/history/history_bench.exe"
   run win-edit in_namespace wine_session wine "$win_dir/bench/history/edit_bench.exe"
+  run win-receive in_namespace wine_session wine "$win_dir/bench/receive/receive_bench.exe"
   run win-chat in_namespace wine_session wine "$win_dir/bench/chat/chat_bench.exe" "$scale"
   run win-program in_namespace wine_session python3 bench/program/program_bench.py --wine \
     "$win_dir/app/kvelmar.exe"
@@ -192,6 +195,7 @@ windows_benchmarks
 echo
 echo "==== all figures ($(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
 python3 - "$out" <<'EOF'
+import os
 import re
 import sys
 
@@ -218,26 +222,34 @@ if m:
     rows.append(("TMemo: resident memory with %s lines added directly" % format(int(m.group(1)), ","),
                  m.group(2) + " MB", ""))
 
-# bench/receive: the server on the main thread against a plain receiver.
-receive = text("receive")
-for line in receive.splitlines():
-    cells = line.split()
-    # offered | plain: rate loss | CheckSynchronize loop: rate loss ratio | application loop: ...
-    if cells and (cells[0] == "max" or cells[0].isdigit()) and len(cells) >= 11:
-        offered = "full speed" if cells[0] == "max" else format(int(cells[0]), ",") + "/s"
-        rows.append(("UDP server, application loop, at %s: delivered/s, loss" % offered,
-                     "%s, %s" % (cells[8], cells[9]), ""))
-m = re.search(r"idle deactivation: median ([\d.]+) ms", receive)
-if m:
-    rows.append(("UDP server: idle deactivation, median", m.group(1) + " ms", "< 50 ms"))
-m = re.search(r"idle listener: ([\d.]+) wake-ups per second", receive)
-if m:
-    rows.append(("UDP server: idle listener wake-ups per second", m.group(1), "about 1"))
+# bench/receive: the server on the main thread against a plain receiver (of
+# the Linux program, and with the mark of the Windows one under Wine).
+def receive_rows(name, mark=""):
+    if not os.path.exists("%s/%s.txt" % (out, name)):
+        return
+    receive = text(name)
+    for line in receive.splitlines():
+        cells = line.split()
+        # offered | plain: rate loss | CheckSynchronize loop: rate loss ratio | application loop: ...
+        if cells and (cells[0] == "max" or cells[0].isdigit()) and len(cells) >= 11:
+            offered = "full speed" if cells[0] == "max" else format(int(cells[0]), ",") + "/s"
+            rows.append(("UDP server, application loop, at %s: delivered/s, loss%s"
+                         % (offered, mark), "%s, %s" % (cells[8], cells[9]), ""))
+    m = re.search(r"idle deactivation: median ([\d.]+) ms", receive)
+    if m:
+        rows.append(("UDP server: idle deactivation, median" + mark, m.group(1) + " ms",
+                     "< 50 ms"))
+    m = re.search(r"idle listener: ([\d.]+) wake-ups per second", receive)
+    if m:
+        rows.append(("UDP server: idle listener wake-ups per second" + mark, m.group(1),
+                     "about 1"))
+
+
+receive_rows("receive")
 
 # bench/flood (with its optional soak) and bench/program print their rows
 # ready: figure, value, target. So do the Windows program's bench/chat and
 # bench/program --wine.
-import os
 
 
 def ready_rows(name, mark=""):
@@ -281,6 +293,7 @@ if os.path.exists("%s/win-edit.txt" % out):
             text("win-edit"), re.M):
         rows.append(("system EDIT alone at %s lines: add 100 lines, repaint%s"
                      % (format(int(size), ","), UNDER_WINE), "%s, %s ms" % (append, repaint), ""))
+receive_rows("win-receive", UNDER_WINE)
 ready_rows("win-chat", UNDER_WINE)
 ready_rows("win-program", UNDER_WINE)
 

@@ -2,10 +2,13 @@
 // the first WSAStartup; each entry point is looked up by name on its first
 // call and called directly afterwards. Results, error numbers and the
 // per-thread last error are the system's own.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
+#include "framework/core/SyncObjs.h"
 #include "framework/core/SysUtils.h"
 #include "transport/IdException.h"
 #include "transport/IdWinSock2.h"
@@ -79,6 +82,31 @@ std::atomic<HMODULE> g_library{nullptr};
 std::atomic<FARPROC> g_targets[kEntryCount];
 std::mutex g_startup_mutex;  // serialises loading and unloading
 
+// The wake events that are open, each with whether it may be set: marked
+// before its byte is sent and cleared before its bytes are taken, so that a
+// clear mark is never wrong for long. Kept here, so that a readiness check
+// needs no system call for them. Never destroyed: a listener may close its
+// event while the program's static objects go.
+struct WakeEventMark {
+  TSocket event;
+  bool may_be_set;
+};
+TCriticalSection& g_wake_events_lock = *new TCriticalSection;
+// Guarded by g_wake_events_lock.
+std::vector<WakeEventMark>& g_wake_events = *new std::vector<WakeEventMark>;
+
+// REQUIRES: g_wake_events_lock held.
+std::vector<WakeEventMark>::iterator FindWakeEvent(TSocket event) {
+  return std::find_if(g_wake_events.begin(), g_wake_events.end(),
+                      [event](const WakeEventMark& mark) { return mark.event == event; });
+}
+
+void MarkWakeEvent(TSocket event, bool may_be_set) {
+  std::lock_guard<TCriticalSection> lock(g_wake_events_lock);
+  auto mark = FindWakeEvent(event);
+  if (mark != g_wake_events.end()) mark->may_be_set = may_be_set;
+}
+
 // The entry's function, looked up on its first call. Raises EIdWS2StubError
 // while the library is not loaded.
 template <typename Function>
@@ -116,6 +144,52 @@ int Fail(int code) {
 // in place.
 __attribute__((destructor(200))) void UnloadAtProgramEnd() {
   WinSockUnload();
+}
+
+// ioctlsocket(FIONREAD): the bytes queued for reading (on a datagram socket,
+// all its datagrams' together: 0 when only empty datagrams wait, or none).
+int QueuedBytes(TSocket s, std::uint32_t* bytes) {
+  u_long count = 0;
+  const int result =
+      Target<int(WSAAPI*)(SOCKET, long, u_long*)>(kIoctlSocket)(Native(s), FIONREAD, &count);
+  *bytes = static_cast<std::uint32_t>(count);
+  return result;
+}
+
+// Whether s is an open wake event that is surely reset: not set since it was
+// made or last reset.
+bool IsResetWakeEvent(TSocket s) {
+  std::lock_guard<TCriticalSection> lock(g_wake_events_lock);
+  auto mark = FindWakeEvent(s);
+  return mark != g_wake_events.end() && !mark->may_be_set;
+}
+
+// select for reading alone, answered without the system when every handle's
+// state is known at once: a socket with bytes queued is ready, a wake event
+// that was not set since its last reset is not. Under Wine the system's select
+// costs two Wine server round trips even when a socket is ready (the poll and
+// the wait), FIONREAD one and the wake event's mark none; a listener under a
+// flood finds its socket ready at every cycle. Returns the number of ready
+// handles, with only those left in the set in their order; 0, with the set
+// unchanged, when the system has to wait or tell: nothing is ready yet, or a
+// handle has nothing queued that counts (an empty datagram, an error, a
+// closed socket, a wake event that may be set).
+int ReadyWithoutWaiting(TFdSet* read_set) {
+  std::uint64_t ready_mask = 0;
+  for (std::uint32_t i = 0; i < read_set->fd_count; ++i) {
+    const TSocket handle = static_cast<TSocket>(read_set->fd_array[i]);
+    if (IsResetWakeEvent(handle)) continue;
+    std::uint32_t bytes = 0;
+    if (QueuedBytes(handle, &bytes) != 0 || bytes == 0) return 0;
+    ready_mask |= std::uint64_t{1} << i;
+  }
+  if (ready_mask == 0) return 0;
+  std::uint32_t kept = 0;
+  for (std::uint32_t i = 0; i < read_set->fd_count; ++i) {
+    if ((ready_mask >> i & 1) != 0) read_set->fd_array[kept++] = read_set->fd_array[i];
+  }
+  read_set->fd_count = kept;
+  return static_cast<int>(kept);
 }
 
 }  // namespace
@@ -251,6 +325,10 @@ int recvfrom(TSocket s, void* buffer, int length, int flags, TSockAddrIn* from, 
 
 int select(int nfds, TFdSet* read_set, TFdSet* write_set, TFdSet* error_set,
            const TTimeVal* timeout) {
+  if (read_set != nullptr && write_set == nullptr && error_set == nullptr &&
+      read_set->fd_count <= FD_SETSIZE) {
+    if (const int ready = ReadyWithoutWaiting(read_set); ready > 0) return ready;
+  }
   return Target<int(WSAAPI*)(int, fd_set*, fd_set*, fd_set*, const timeval*)>(kSelect)(
       nfds, read_set, write_set, error_set, timeout);
 }
@@ -330,10 +408,13 @@ TSocket CreateWakeEvent() {
     Fail(error);
     return INVALID_SOCKET;
   }
+  std::lock_guard<TCriticalSection> lock(g_wake_events_lock);
+  g_wake_events.push_back(WakeEventMark{event, false});
   return event;
 }
 
 int SetWakeEvent(TSocket event) {
+  MarkWakeEvent(event, true);
   if (send(event, "", 1, 0) == SOCKET_ERROR) {
     // A full queue: the event is set already.
     if (WSAGetLastError() != WSAEWOULDBLOCK) return SOCKET_ERROR;
@@ -342,6 +423,7 @@ int SetWakeEvent(TSocket event) {
 }
 
 int ResetWakeEvent(TSocket event) {
+  MarkWakeEvent(event, false);
   char byte;
   while (recv(event, &byte, 1, 0) != SOCKET_ERROR) {
   }
@@ -350,6 +432,11 @@ int ResetWakeEvent(TSocket event) {
 }
 
 int CloseWakeEvent(TSocket event) {
+  {
+    std::lock_guard<TCriticalSection> lock(g_wake_events_lock);
+    auto mark = FindWakeEvent(event);
+    if (mark != g_wake_events.end()) g_wake_events.erase(mark);
+  }
   return closesocket(event);
 }
 

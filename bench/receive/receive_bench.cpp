@@ -9,9 +9,11 @@
 // server takes to deactivate (target: under 50 ms) and how often an idle
 // listener wakes up.
 //
+// Builds on both ports. Under Wine every socket lives in the Wine server:
+// run it in a network namespace of its own with a Wine server of its own,
+// and with an X display, as the application's window is a real window there.
+//
 // Usage: receive_bench [seconds-per-run]   (default 1.5; whole run < 1 min)
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -194,7 +196,9 @@ void PrintRow(const char* label, const Figures& plain, const Figures& sync, cons
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 1.5;
+#if !defined(_WIN32)
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+#endif
   TIdComponent keeper(nullptr);  // holds SharedStack and the sockets library
 
   const int rates[] = {0, 10000, 50000, 100000};

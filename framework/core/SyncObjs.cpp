@@ -6,6 +6,46 @@
 #include "framework/core/SyncObjsWindows.h"
 using EventMutex = TSlimLock;
 using EventCondition = TSlimCondition;
+
+namespace {
+
+// A zeroed SRWLOCK is SRWLOCK_INIT.
+static_assert(sizeof(SRWLOCK) == sizeof(void*));
+
+SRWLOCK* Slim(void** storage) {
+  return reinterpret_cast<SRWLOCK*>(storage);
+}
+
+}  // namespace
+
+void TCriticalSection::Enter() {
+  const std::uint32_t self = GetCurrentThreadId();
+  if (owner_.load(std::memory_order_relaxed) == self) {
+    ++depth_;
+    return;
+  }
+  AcquireSRWLockExclusive(Slim(&lock_));
+  owner_.store(self, std::memory_order_relaxed);
+  depth_ = 1;
+}
+
+void TCriticalSection::Leave() {
+  if (--depth_ > 0) return;
+  owner_.store(0, std::memory_order_relaxed);
+  ReleaseSRWLockExclusive(Slim(&lock_));
+}
+
+bool TCriticalSection::TryEnter() {
+  const std::uint32_t self = GetCurrentThreadId();
+  if (owner_.load(std::memory_order_relaxed) == self) {
+    ++depth_;
+    return true;
+  }
+  if (!TryAcquireSRWLockExclusive(Slim(&lock_))) return false;
+  owner_.store(self, std::memory_order_relaxed);
+  depth_ = 1;
+  return true;
+}
 #else
 using EventMutex = std::mutex;
 using EventCondition = std::condition_variable;

@@ -9,10 +9,43 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 #include "framework/core/Object.h"
 
+#if defined(_WIN32)
+// Windows: the system's slim lock, made re-entrant by an owner and a depth.
+// The C++ library of the MinGW-w64 build makes std::recursive_mutex of
+// winpthreads, whose contended lock waits on a kernel semaphore, and so does
+// a critical section without debug information under Wine: a Wine server
+// round trip for the wait and another for the wake-up. The slim lock waits in
+// the process (Wine: a futex). SyncLock changes hands twice for every
+// handed-over call.
+class TCriticalSection : public TObject {
+ public:
+  TCriticalSection() = default;
+  TCriticalSection(const TCriticalSection&) = delete;
+  TCriticalSection& operator=(const TCriticalSection&) = delete;
+
+  void Enter();
+  void Leave();
+  bool TryEnter();
+
+  // std::lock_guard and friends can hold it directly.
+  void lock() { Enter(); }
+  void unlock() { Leave(); }
+
+ private:
+  // The SRWLOCK (SyncObjs.cpp), opaque here so that this header does not
+  // bring <windows.h> into every unit that takes a lock.
+  void* lock_ = nullptr;
+  // The holder's thread identifier, 0 when free: written by the holder only,
+  // read by any thread to see whether it holds the lock itself.
+  std::atomic<std::uint32_t> owner_{0};
+  int depth_ = 0;  // guarded by lock_
+};
+#else
 class TCriticalSection : public TObject {
  public:
   void Enter() { mutex_.lock(); }
@@ -26,6 +59,7 @@ class TCriticalSection : public TObject {
  private:
   std::recursive_mutex mutex_;
 };
+#endif
 
 enum class TWaitResult { Signaled, Timeout };
 

@@ -1,7 +1,10 @@
 // Events: who wakes, what stays set, and waits that end by time. A waiter
 // first watches the flags for a moment and then sleeps, so every case is run
 // with the event set at once, while the waiter still watches, and after it
-// has gone to sleep.
+// has gone to sleep. The critical section: re-entrant for its holder, closed
+// to every other thread (each platform has a lock of its own).
+#include "framework/core/SyncObjs.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,16 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "framework/core/SyncObjs.h"
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 // When the event is set, relative to the start of the wait.
-const std::chrono::microseconds kSetDelays[] = {std::chrono::microseconds(0),
-                                                std::chrono::microseconds(10),
-                                                std::chrono::microseconds(30000)};
+const std::chrono::microseconds kSetDelays[] = {
+    std::chrono::microseconds(0), std::chrono::microseconds(10), std::chrono::microseconds(30000)};
 
 TEST(EventTest, AutoResetEventReleasesOneWaiterPerSet) {
   for (auto delay : kSetDelays) {
@@ -98,6 +98,30 @@ TEST(EventTest, WaitForEitherNamesTheSetEventFirstWinsAndTakesOnlyIt) {
     EXPECT_TRUE(second.IsSet());  // not taken: it waits for the next wait
     EXPECT_EQ(TEvent::WaitForEither(first, second, 0), 1);
   }
+}
+
+TEST(CriticalSectionTest, ItsHolderEntersAgainAndOthersWaitUntilItLeavesAsOftenAsItEntered) {
+  TCriticalSection section;
+  section.Enter();
+  ASSERT_TRUE(section.TryEnter());
+  section.Enter();
+  std::atomic<bool> entered{false};
+  std::thread other([&] {
+    EXPECT_FALSE(section.TryEnter());
+    section.Enter();
+    entered.store(true);
+    section.Leave();
+  });
+  section.Leave();
+  section.Leave();
+  // Held once still: the other thread waits.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(entered.load());
+  section.Leave();
+  other.join();
+  EXPECT_TRUE(entered.load());
+  EXPECT_TRUE(section.TryEnter());
+  section.Leave();
 }
 
 }  // namespace
