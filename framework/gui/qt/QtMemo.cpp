@@ -181,8 +181,10 @@ class KvPlainTextEdit : public QPlainTextEdit {
     if (!caret_to_end_ && waiting_.isEmpty()) return;
     flushing_ = true;
     ScopeGuard done([this] { flushing_ = false; });
+    // Set, not moved, to the end: moving lays out the line it starts from,
+    // the first (see DropOldestLines).
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
+    cursor.setPosition(document()->characterCount() - 1);
     if (!waiting_.isEmpty()) {
       last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
       cursor.insertText(waiting_);
@@ -213,6 +215,18 @@ class KvPlainTextEdit : public QPlainTextEdit {
   // more than slack of them. A final empty block is no line. Its cost follows
   // the lines removed, not those kept, except for the document's compaction
   // of its text (see Slice).
+  //
+  // Nothing here may lay out one of the first lines, as a cursor does with
+  // the line it is on when it moves or edits. The edit's layout remembers
+  // its widest line by number and does not renumber it when lines before it
+  // go, so after a removal that number names one of the first lines. Laying
+  // that line out, when it is narrower, makes the layout look for the widest
+  // line again through the whole history, which gives every line a layout of
+  // its own until the line goes: some 300 bytes a line, so that at the limit
+  // memory grew by the history's size again, and each slice paid a walk
+  // through every line. Inside an edit block the cursor that removes the
+  // lines leaves the layout of the line it stops at, the new first one, for
+  // later, which for this cursor never comes.
   void DropOldestLines(int slack) {
     if (max_lines_ <= 0) return;
     QTextDocument* text = document();
@@ -220,8 +234,10 @@ class KvPlainTextEdit : public QPlainTextEdit {
     const int excess = lines - max_lines_;
     if (excess <= slack) return;
     QTextCursor oldest(text);
+    oldest.beginEditBlock();
     oldest.setPosition(text->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    oldest.endEditBlock();
     trimmed_ = true;
   }
 
