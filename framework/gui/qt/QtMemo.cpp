@@ -181,12 +181,18 @@ class KvPlainTextEdit : public QPlainTextEdit {
     if (!caret_to_end_ && waiting_.isEmpty()) return;
     flushing_ = true;
     ScopeGuard done([this] { flushing_ = false; });
+    // Set, not moved, to the end: moving lays out the line it starts from,
+    // the first (see DropOldestLines).
     QTextCursor cursor(document());
-    cursor.movePosition(QTextCursor::End);
+    cursor.setPosition(document()->characterCount() - 1);
     if (!waiting_.isEmpty()) {
       last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
       cursor.insertText(waiting_);
-      DropOldestLines(trimmed_ ? Slice() : 0);
+      if (trimmed_) {
+        DropOldestLines(Slice());
+      } else {
+        DropOldestLines(/*slack=*/0, kCompactedChars);
+      }
       // Keeps the capacity that one frame needed, not more than a little.
       if (waiting_.capacity() > kKeptCapacity) {
         waiting_ = QString();
@@ -210,18 +216,35 @@ class KvPlainTextEdit : public QPlainTextEdit {
   }
 
   // Removes the first lines beyond the limit, in one edit, once there are
-  // more than slack of them. A final empty block is no line. Its cost follows
+  // more than slack of them and, short of a slice of them, their text holds
+  // min_chars characters. A final empty block is no line. Its cost follows
   // the lines removed, not those kept, except for the document's compaction
   // of its text (see Slice).
-  void DropOldestLines(int slack) {
+  //
+  // Nothing here may lay out one of the first lines, as a cursor does with
+  // the line it is on when it moves or edits. The edit's layout remembers
+  // its widest line by number and does not renumber it when lines before it
+  // go, so after a removal that number names one of the first lines. Laying
+  // that line out, when it is narrower, makes the layout look for the widest
+  // line again through the whole history, which gives every line a layout of
+  // its own until the line goes: some 300 bytes a line, so that at the limit
+  // memory grew by the history's size again, and each slice paid a walk
+  // through every line. Inside an edit block the cursor that removes the
+  // lines leaves the layout of the line it stops at, the new first one, for
+  // later, which for this cursor never comes.
+  void DropOldestLines(int slack, int min_chars = 0) {
     if (max_lines_ <= 0) return;
     QTextDocument* text = document();
     const int lines = text->blockCount() - (text->lastBlock().length() == 1 ? 1 : 0);
     const int excess = lines - max_lines_;
     if (excess <= slack) return;
+    const int kept_from = text->findBlockByNumber(excess).position();
+    if (kept_from < min_chars && excess <= Slice()) return;
     QTextCursor oldest(text);
-    oldest.setPosition(text->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    oldest.beginEditBlock();
+    oldest.setPosition(kept_from, QTextCursor::KeepAnchor);
     oldest.removeSelectedText();
+    oldest.endEditBlock();
     trimmed_ = true;
   }
 
@@ -247,6 +270,10 @@ class KvPlainTextEdit : public QPlainTextEdit {
 
  private:
   static constexpr qsizetype kKeptCapacity = 64 * 1024;
+  // The document compacts its text buffer only after more than 96 KB of
+  // removed text (48K characters); the first lines beyond the limit wait
+  // until there is more than that of them (see trimmed_).
+  static constexpr int kCompactedChars = 64 * 1024;
   static constexpr qsizetype kFloodBlocks = 64;
 
   // The user's input, and the queries of input methods and assistive tools,
@@ -289,7 +316,8 @@ class KvPlainTextEdit : public QPlainTextEdit {
   // fortieth: a full history of 64-byte lines (130 MB of text) sits just
   // below the buffer's next doubling, and a slice that pushed it past would
   // let it grow to nearly twice the text before the next compaction. For the
-  // same reason the first lines beyond the limit go at once (see trimmed_).
+  // same reason the first lines beyond the limit go long before a slice of
+  // them is there (see trimmed_).
   int Slice() const { return max_lines_ / 40; }
 
   // One frame of the widget's screen, in milliseconds.
@@ -306,7 +334,12 @@ class KvPlainTextEdit : public QPlainTextEdit {
   bool flushing_ = false;
   // Lines beyond the limit have gone since the text was set. Until the
   // document first compacts its buffer, the buffer also holds every added
-  // line's break twice, and a slice more would make it double.
+  // line's break twice, and a slice more would make it double. So the first
+  // lines beyond the limit go once their text is enough for the document to
+  // compact (kCompactedChars): the few of one frame are not, and with them
+  // gone the buffer still doubled before the first slice, then kept removed
+  // text until it was nine tenths full (some 100 MB more at 1,000,000 lines
+  // for several minutes of a flood).
   bool trimmed_ = false;
   QElapsedTimer last_insertion_;
   qsizetype last_insertion_blocks_ = 0;  // line breaks that it put in
