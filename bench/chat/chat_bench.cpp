@@ -141,17 +141,6 @@ Run Flood(int rate, double seconds) {
   return run;
 }
 
-void Row(const char* figure, const std::string& value, const char* target) {
-  std::printf("  %-58s %16s   %s\n", figure, value.c_str(), target);
-  std::fflush(stdout);
-}
-
-std::string Fixed(double value, int decimals, const char* unit = "") {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f%s", decimals, value, unit);
-  return text;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

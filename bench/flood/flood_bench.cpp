@@ -353,17 +353,6 @@ double Percentile(std::vector<double> values, double p) {
   return values[std::min(i, values.size() - 1)];
 }
 
-void Row(const char* figure, const std::string& value, const char* target) {
-  std::printf("  %-58s %16s   %s\n", figure, value.c_str(), target);
-  std::fflush(stdout);
-}
-
-std::string Fixed(double value, int decimals, const char* unit = "") {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f%s", decimals, value, unit);
-  return text;
-}
-
 // Times datagrams sent at 1,000/s into a fresh window, for `seconds`.
 void RunLatency(double seconds) {
   std::unique_ptr<Probe> probe = OpenWindow();
