@@ -155,8 +155,9 @@ void ListDelete(NativeWidget list, int index);
 int ListSelected(NativeWidget list);            // -1 for none
 void ListSelect(NativeWidget list, int index);  // -1: none
 void ListSetItemHeight(NativeWidget list, int pixels);
-// The memo holds lines; lines added within a frame of the display reach the
-// document together. Every read below sees them.
+// The memo holds lines; a port may hold lines added within a frame of the
+// display back until the frame's end (MemoFlush puts them in). Every read
+// below sees them.
 bool MemoEndsAtLineStart(NativeWidget memo);  // empty, or a line break last
 void MemoAddAtEnd(NativeWidget memo, std::string_view line, bool break_before,
                   bool break_after);  // caret after it, selection given up

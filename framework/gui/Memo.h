@@ -11,11 +11,11 @@
 // most. Under an endless flood of lines its memory stops growing there, and
 // the cost of adding a line stays about what it was.
 //
-// Lines added faster than the display's frame rate reach the toolkit's
-// document together, once per frame, so that a flood of lines costs one
-// document update and one repaint per frame. Every read through TMemo, and
-// every input of the user, sees them at once; code that reaches past TMemo to
-// the widget calls Flush() first.
+// A flood of lines costs one repaint per frame of the display, not one per
+// line: a port may hold lines added within a frame back and put them into its
+// widget together at the frame's end (the Qt port's document does). Every read
+// through TMemo, and every input of the user, sees them at once; code that
+// reaches past TMemo to the widget calls Flush() first.
 //
 // Main thread only.
 #pragma once
@@ -63,7 +63,7 @@ class TMemo : public TWinControl {
   // Puts the lines that wait for the end of the frame into the widget.
   void Flush();
 
-  // 1,000,000 lines of a chat history fill about 260 MB; a user reads the
+  // 1,000,000 lines of a chat history fill about 300 MB; a user reads the
   // newest of them.
   static constexpr int kDefaultMaxLines = 1000000;
   int MaxLines() const { return max_lines_; }
