@@ -15,15 +15,13 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "framework/core/Ansi.h"
 #include "framework/core/Threads.h"
 #include "framework/gui/Application.h"
+#include "support/memo_user.h"
 
 namespace {
-
-using namespace std::string_literals;
 
 class MemoTest : public ::testing::Test {
  protected:
@@ -79,6 +77,8 @@ std::string DocumentText(QPlainTextEdit* edit) {
   return edit->document()->toPlainText().toStdString();
 }
 
+// A memo on screen; lines added after the first come within one frame and wait
+// for its end.
 class MemoFloodTest : public MemoTest {
  protected:
   void SetUp() override {
@@ -87,30 +87,18 @@ class MemoFloodTest : public MemoTest {
     memo_->Widget()->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(memo_->Widget()));
   }
-
-  // Adds "line 0" ... "line n-1" as fast as it can: after the first, they
-  // come within one frame and wait for its end.
-  void AddNumbered(int n, int first = 0) {
-    for (int i = first; i < first + n; ++i) memo_->AddLine("line " + std::to_string(i));
-  }
-
-  std::string Numbered(int n, int first = 0) {
-    std::string text;
-    for (int i = first; i < first + n; ++i) text += "line " + std::to_string(i) + "\r\n";
-    return text;
-  }
 };
 
 TEST_F(MemoFloodTest, WaitingLinesReachTheWidgetWithoutAnyRead) {
-  AddNumbered(500);
+  AddNumberedLines(memo_, 500);
   // Only the widget's own document is looked at: the end of the frame must
   // bring the lines in by itself.
   EXPECT_TRUE(PumpUntil([&] { return edit()->document()->blockCount() == 501; }));
-  EXPECT_EQ(DocumentText(edit()), WithLf(Numbered(500)));
+  EXPECT_EQ(DocumentText(edit()), WithLf(NumberedLines(500)));
 }
 
 TEST_F(MemoFloodTest, AFloodEndsScrolledToTheLastLine) {
-  AddNumbered(3000);
+  AddNumberedLines(memo_, 3000);
   ASSERT_TRUE(PumpUntil([&] { return edit()->document()->blockCount() == 3001; }));
   QScrollBar* bar = edit()->verticalScrollBar();
   EXPECT_GT(bar->maximum(), 0);
@@ -134,18 +122,18 @@ class PaintCounter : public QObject {
 TEST_F(MemoFloodTest, ScrollBarIsRedrawnWhenItsSliderChanges) {
   memo_->SetScrollBars(ssVertical);
   QScrollBar* bar = edit()->verticalScrollBar();
-  AddNumbered(100);
+  AddNumberedLines(memo_, 100);
   ASSERT_TRUE(PumpUntil([&] { return edit()->document()->blockCount() == 101; }));
   QCoreApplication::processEvents();
   // Only the range and the position change now, and the slider shrinks and
   // moves to the end: the bar must show it.
   PaintCounter paints(bar);
-  AddNumbered(3000, 100);
+  AddNumberedLines(memo_, 3000, 100);
   EXPECT_TRUE(PumpUntil([&] { return paints.count > 0; }));
 }
 
 TEST_F(MemoFloodTest, SetTextDropsTheLinesThatWait) {
-  AddNumbered(100);
+  AddNumberedLines(memo_, 100);
   memo_->SetText("replaced");
   // Flush would put in whatever still waited.
   memo_->Flush();
@@ -154,22 +142,22 @@ TEST_F(MemoFloodTest, SetTextDropsTheLinesThatWait) {
 }
 
 TEST_F(MemoFloodTest, CopyAllByTheUserTakesTheLinesThatWait) {
-  AddNumbered(200);
+  AddNumberedLines(memo_, 200);
   edit()->setFocus();
   QTest::keyClick(edit(), Qt::Key_A, Qt::ControlModifier);
   QTest::keyClick(edit(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), WithLf(Numbered(200)));
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), WithLf(NumberedLines(200)));
 }
 
 TEST_F(MemoFloodTest, TypingByTheUserGoesAfterTheLinesThatWait) {
-  AddNumbered(50);
+  AddNumberedLines(memo_, 50);
   edit()->setFocus();
   QTest::keyClicks(edit(), "typed");
-  EXPECT_EQ(memo_->Text(), Numbered(50) + "typed");
+  EXPECT_EQ(memo_->Text(), NumberedLines(50) + "typed");
 }
 
 TEST_F(MemoFloodTest, ClickByTheUserKeepsItsCaretWhenLinesWait) {
-  AddNumbered(20);
+  AddNumberedLines(memo_, 20);
   // The lines that were waiting go in before the click, so they do not take
   // away the caret that the click puts on the top line.
   QTest::mouseClick(edit()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
@@ -179,16 +167,16 @@ TEST_F(MemoFloodTest, ClickByTheUserKeepsItsCaretWhenLinesWait) {
 }
 
 TEST_F(MemoFloodTest, SelectionMadeAfterTheLinesStaysUntilTheNextLine) {
-  AddNumbered(10);
+  AddNumberedLines(memo_, 10);
   QTextCursor selection(edit()->document());
   selection.setPosition(0);
   selection.setPosition(4, QTextCursor::KeepAnchor);
   memo_->Flush();
   edit()->setTextCursor(selection);
   EXPECT_EQ(memo_->SelLength(), 4);
-  AddNumbered(10, 10);
+  AddNumberedLines(memo_, 10, 10);
   EXPECT_EQ(memo_->SelLength(), 0);
-  EXPECT_EQ(memo_->SelStart(), static_cast<int>(Numbered(20).size()));
+  EXPECT_EQ(memo_->SelStart(), static_cast<int>(NumberedLines(20).size()));
 }
 
 // Hands numbered lines to the main thread one by one, as the UDP listener

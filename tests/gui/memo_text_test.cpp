@@ -26,17 +26,6 @@ class MemoTextTest : public ::testing::Test {
 
   int TextSize() { return static_cast<int>(memo_->Text().size()); }
 
-  // Adds "line 0" ... "line n-1" as fast as it can.
-  void AddNumbered(int n, int first = 0) {
-    for (int i = first; i < first + n; ++i) memo_->AddLine("line " + std::to_string(i));
-  }
-
-  std::string Numbered(int n, int first = 0) {
-    std::string text;
-    for (int i = first; i < first + n; ++i) text += "line " + std::to_string(i) + "\r\n";
-    return text;
-  }
-
   TMemo* memo_ = nullptr;
 };
 
@@ -158,19 +147,19 @@ TEST_F(MemoTextTest, UserEditedHistoryKeepsItsTextAndGetsLinesAfterIt) {
 }
 
 TEST_F(MemoTextTest, ReadsSeeEveryLineAtOnceAndInOrder) {
-  AddNumbered(1000);
+  AddNumberedLines(memo_, 1000);
   EXPECT_EQ(memo_->Lines()->Count(), 1000);
   EXPECT_EQ(memo_->Lines()->Strings(999), "line 999");
-  EXPECT_EQ(memo_->Text(), Numbered(1000));
-  EXPECT_EQ(memo_->SelStart(), static_cast<int>(Numbered(1000).size()));
+  EXPECT_EQ(memo_->Text(), NumberedLines(1000));
+  EXPECT_EQ(memo_->SelStart(), static_cast<int>(NumberedLines(1000).size()));
 }
 
 TEST_F(MemoTextTest, KeepsTheNewestLinesUpToItsLimitAndTheOldestGo) {
   EXPECT_EQ(memo_->MaxLines(), 1000000);
   memo_->SetMaxLines(100);
-  AddNumbered(1000);
+  AddNumberedLines(memo_, 1000);
   EXPECT_EQ(memo_->Lines()->Count(), 100);
-  EXPECT_EQ(memo_->Text(), Numbered(100, 900));
+  EXPECT_EQ(memo_->Text(), NumberedLines(100, 900));
   // Added one at a time, the oldest go a slice at a time: never fewer than
   // the newest 100 lines, never more than a fortieth beyond them.
   for (int i = 1000; i < 1010; ++i) {

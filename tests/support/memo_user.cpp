@@ -2,6 +2,16 @@
 
 #include "framework/gui/Memo.h"
 
+void AddNumberedLines(TMemo* memo, int n, int first) {
+  for (int i = first; i < first + n; ++i) memo->AddLine("line " + std::to_string(i));
+}
+
+std::string NumberedLines(int n, int first) {
+  std::string text;
+  for (int i = first; i < first + n; ++i) text += "line " + std::to_string(i) + "\r\n";
+  return text;
+}
+
 #ifdef _WIN32
 // The system's MulDiv (C linkage) would clash with the framework's own.
 #define MulDiv SystemMulDiv

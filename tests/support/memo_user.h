@@ -1,6 +1,6 @@
 // The user at a memo, the same for every port's tests: selecting with the
 // mouse and typing at the keyboard, through the events the port's widget
-// receives from the window system.
+// receives from the window system; and numbered lines coming in.
 #pragma once
 
 #include <string>
@@ -13,3 +13,8 @@ void UserSelects(TMemo* memo, int start, int end);
 // Keys typed at the caret: '\r' is Enter, '\b' Backspace, any other character
 // is typed as it stands.
 void UserTypes(TMemo* memo, const std::u16string& keys);
+
+// Adds "line <first>" ... "line <first + n - 1>" as fast as it can.
+void AddNumberedLines(TMemo* memo, int n, int first = 0);
+// Those lines as read back.
+std::string NumberedLines(int n, int first = 0);
