@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# The Windows suite: cross-builds the framework core, the transport and their
+# The Windows suite: cross-builds the framework, the transport and their
 # tests, kvelmar.exe and its installer with MinGW-w64 into build-win (or the
 # directory given), and runs the tests under Wine with a Wine prefix of its own
-# in that directory: the unit tests headless; the end-to-end tests (tests/e2e,
+# in that directory: the unit tests, the GUI tests on an Xvfb display of their
+# own (Wine shows windows through X); the end-to-end tests (tests/e2e,
 # the same as on Linux) against kvelmar.exe on Xvfb, each in copies of that
 # prefix, and the installer installed silently, its program started and closed,
 # and uninstalled; then a smoke run of kvelmar.exe.
@@ -41,6 +42,25 @@ export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# start_xvfb <log dir>: an X server of its own on a free display, as DISPLAY;
+# its process in xvfb.
+start_xvfb() {
+  local display_fd number=""
+  exec {display_fd}<> <(:)
+  Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp >"$1/xvfb.log" 2>&1 &
+  xvfb=$!
+  for _ in $(seq 1 100); do
+    read -r -t 0.1 number <&"$display_fd" && break
+  done
+  exec {display_fd}<&-
+  if [ -z "$number" ]; then
+    echo "Xvfb did not start"
+    kill "$xvfb" 2>/dev/null
+    return 1
+  fi
+  export DISPLAY=:$number
+}
+
 run_tests() {
   # A server left from an earlier run may sit in another network namespace.
   wineserver --kill 2>/dev/null || true
@@ -55,6 +75,11 @@ run_tests() {
   # fonts included, before they start.
   timeout 120 wineserver --wait
   [ -f "$WINEPREFIX/system.reg" ] || { echo "the Wine prefix was not prepared"; return 1; }
+  # The GUI tests create windows, which Wine shows on an X display; the
+  # end-to-end tests bring X servers of their own.
+  mkdir -p "$dir/gui-tests"
+  local xvfb
+  start_xvfb "$dir/gui-tests" || return 1
   wineserver --persistent=60
   # The first Wine program of a session starts Wine's background services,
   # which would inherit the output pipe of whichever test came first and keep
@@ -66,6 +91,9 @@ run_tests() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" || status=$?
   wineserver --kill || true
   wineserver --wait || true
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+  unset DISPLAY
   return $status
 }
 
@@ -78,21 +106,8 @@ smoke_gui() {
   wineserver --wait 2>/dev/null || true
   local log=$dir/smoke-gui
   mkdir -p "$log"
-  local display_fd
-  exec {display_fd}<> <(:)
-  Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp >"$log/xvfb.log" 2>&1 &
-  local xvfb=$!
-  local number=""
-  for _ in $(seq 1 100); do
-    read -r -t 0.1 number <&"$display_fd" && break
-  done
-  exec {display_fd}<&-
-  if [ -z "$number" ]; then
-    echo "smoke: Xvfb did not start"
-    kill "$xvfb" 2>/dev/null
-    return 1
-  fi
-  export DISPLAY=:$number
+  local xvfb
+  start_xvfb "$log" || return 1
   openbox >"$log/openbox.log" 2>&1 &
   local openbox=$!
   # Alt+F4 and the activation go through the window manager: wait until it
@@ -147,7 +162,7 @@ smoke_gui() {
 
 echo "==== $dir: tests under Wine"
 if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-  export -f prepare_fonts run_tests smoke_gui
+  export -f prepare_fonts start_xvfb run_tests smoke_gui
   export dir jobs
   unshare -n bash -c 'ip link set lo up && run_tests && smoke_gui'
 else

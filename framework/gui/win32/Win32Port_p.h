@@ -42,7 +42,7 @@ constexpr UINT kQuitMessage = WM_APP + 1;     // to the application window
 constexpr UINT kReleaseMessage = WM_APP + 2;  // to a form: PostRelease
 constexpr UINT kFramedMessage = WM_APP + 3;   // to a form: WatchFraming
 
-// The memo's state (Win32Memo.cpp).
+// The memo's state (Win32Memo_p.h).
 struct MemoState;
 struct MemoStateDeleter {
   void operator()(MemoState* state) const;
@@ -102,7 +102,7 @@ void SetMainForm(HWND form);
 
 // The procedure of every subclassed control (Win32Widgets.cpp).
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-// The memo's window class, the history view (Win32Memo.cpp), registered at its
+// The memo's window class, the history view (Win32MemoInput.cpp), registered at its
 // first use; and the memo's state, which the view's window carries.
 const wchar_t* HistoryClass();
 void CreateMemoState(WidgetData& data);
