@@ -14,8 +14,10 @@ int RunMessageBox(NativeWidget owner, std::string_view text, std::string_view ca
 
 bool RunFontDialog(const TFont& start, FontChoice& choice) {
   if (win32port::EndRequested()) return false;
+  // The dialog turns heights into points at the screen's DPI: the height
+  // there of the start's size in points.
   LOGFONTW font{};
-  font.lfHeight = -(start.Height() > 0 ? start.Height() : 1);
+  font.lfHeight = -std::max(start.PixelsAt(win32port::DpiOf(nullptr)), 1);
   font.lfWeight = (start.Style() & fsBold) != 0 ? FW_BOLD : FW_NORMAL;
   font.lfItalic = (start.Style() & fsItalic) != 0;
   font.lfUnderline = (start.Style() & fsUnderline) != 0;
