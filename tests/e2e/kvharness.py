@@ -172,6 +172,23 @@ class Display:
         return (int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
                 int(fields["Width"]), int(fields["Height"]))
 
+    def window_properties(self, window):
+        """The window's X properties as xprop prints them, one per line."""
+        return self.run(["xprop", "-id", str(window)], check=False).stdout
+
+    def active_window(self):
+        return self.run(["xdotool", "getactivewindow"], check=False).stdout.strip()
+
+    def minimise_and_restore(self, window):
+        """Minimises a window through the window manager, then activates it as
+        its taskbar entry does; returns once it is shown and active again."""
+        self.xdotool("windowminimize", "--sync", window)
+        wait_for(lambda: "_NET_WM_STATE_HIDDEN" in self.window_properties(window),
+                 what="the window minimised")
+        self.xdotool("windowactivate", window)
+        wait_for(lambda: "_NET_WM_STATE_HIDDEN" not in self.window_properties(window)
+                 and window in self.find_windows(".*"), what="the window restored")
+
     def screen_size(self):
         out = self.run(["xdpyinfo"]).stdout
         for line in out.splitlines():

@@ -60,6 +60,24 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(program.wait_exit(), 0)
         self.assertEqual(program.proc.stdout.read(), b"")
 
+    def test_chat_window_is_the_taskbar_entry_and_comes_back_with_the_focus_where_it_was(self):
+        program = self.start()
+        # Alt+Tab and the taskbar show the chat window itself, with its
+        # caption and icon: a window of its own, not one owned by another.
+        properties = self.display.window_properties(program.window)
+        self.assertIn('_NET_WM_NAME(UTF8_STRING) = "Kvelmar"', properties)
+        self.assertIn("_NET_WM_ICON(CARDINAL)", properties)
+        self.assertNotIn("_NET_WM_STATE_SKIP_TASKBAR", properties)
+        self.assertNotIn("WM_TRANSIENT_FOR(WINDOW)", properties)
+        program.click("nik")
+        self.display.type_text("ab")
+        self.display.minimise_and_restore(program.window)
+        k.wait_for(lambda: self.display.active_window() == str(program.window),
+                   what="the chat window active again")
+        self.display.type_text("cd")
+        program.click("nik")
+        self.assertEqual(self.display.copy_selection("ctrl+a", "ctrl+c"), "abcd")
+
     def assert_controls_placed(self, controls, expected, dpi):
         """Each expected control (in 96-DPI pixels) is among the controls, at
         its place scaled to dpi, give or take a pixel of rounding."""
