@@ -186,6 +186,7 @@ void StopToolkit() {
   if (parking_window != nullptr) DestroyWindow(std::exchange(parking_window, nullptr));
   if (application_window != nullptr) DestroyWindow(std::exchange(application_window, nullptr));
   main_form = nullptr;
+  win32port::EndAccessibility();
 }
 
 bool ProcessWaitingEvents() {

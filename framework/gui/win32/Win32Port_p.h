@@ -153,6 +153,14 @@ HWND ParkingWindow();
 HWND MainForm();
 void SetMainForm(HWND form);
 
+// ---- screen readers (Win32Accessible.cpp) ----
+
+// Answers WM_GETOBJECT for a window whose name or description the program
+// set, in result; false when the system's own answer serves.
+bool AnswerGetObject(HWND window, WPARAM wparam, LPARAM lparam, LRESULT& result);
+// Ends what the answers started; at the toolkit's end.
+void EndAccessibility();
+
 // The procedure of every subclassed control (Win32Widgets.cpp).
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // The memo's window class, the history view (Win32MemoInput.cpp), registered at its

@@ -177,6 +177,10 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return result;
   }
   if (message == WM_SETFOCUS) NoteFocus(window);
+  if (LRESULT answer = 0;
+      message == WM_GETOBJECT && win32port::AnswerGetObject(window, wparam, lparam, answer)) {
+    return answer;
+  }
   switch (data->kind) {
     case port::WidgetKind::Edit:
       if (message == WM_CHAR) {
@@ -276,6 +280,9 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     case WM_CLOSE:
       Notify(data, &TWidgetClient::WidgetCloseRequested);
       return 0;
+    case WM_GETOBJECT:
+      if (LRESULT answer = 0; AnswerGetObject(window, wparam, lparam, answer)) return answer;
+      break;
     // A form that is activated or restored, or given the focus itself, gives
     // it to the control that had it (the controls note it, NoteFocus): a
     // minimised window has nothing to show the focus in, and the form itself
