@@ -188,7 +188,9 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         if (!EditKeyPress(*data, typed)) return 0;
         return CallWindowProcW(base, window, message, typed, lparam);
       }
-      if (message == WM_KEYUP) {
+      // Every release counts: those of Alt and F10, and any while Alt is held,
+      // come as WM_SYSKEYUP.
+      if (message == WM_KEYUP || message == WM_SYSKEYUP) {
         LRESULT result = CallWindowProcW(base, window, message, wparam, lparam);
         if (data->client != nullptr) {
           auto key = static_cast<std::uint16_t>(wparam);
@@ -202,7 +204,20 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       if (message == WM_GETDLGCODE) return DialogCodeWithEnter(base, window, wparam, lparam);
       break;
     case port::WidgetKind::Button:
-      if (message == WM_GETDLGCODE) return DialogCodeWithEnter(base, window, wparam, lparam);
+      // The arrow keys move the focus on as Tab and Shift+Tab do: Right and
+      // Down to the next control in tab order, Left and Up to the one before.
+      if (message == WM_GETDLGCODE) {
+        return DialogCodeWithEnter(base, window, wparam, lparam) | DLGC_WANTARROWS;
+      }
+      if (message == WM_KEYDOWN &&
+          (wparam == VK_LEFT || wparam == VK_UP || wparam == VK_RIGHT || wparam == VK_DOWN)) {
+        if ((CurrentShift() & (ssCtrl | ssAlt)) == 0) {
+          HWND next = GetNextDlgTabItem(GetAncestor(window, GA_ROOT), window,
+                                        wparam == VK_LEFT || wparam == VK_UP);
+          if (next != nullptr && next != window) port::SetFocus(next, /*by_handler=*/false);
+        }
+        return 0;
+      }
       // Enter clicks the button that has the focus; with Shift, Ctrl or Alt
       // held, or repeated, it does nothing here.
       if (message == WM_KEYDOWN && wparam == VK_RETURN) {
