@@ -65,13 +65,15 @@ void NoteFocus(HWND control) {
 }
 
 // Gives the focus back to the control of form that had it last, or to its
-// first control in tab order.
-void RestoreFocus(HWND form, HWND saved) {
+// first control in tab order; false when it has none to give it to.
+bool RestoreFocus(HWND form, HWND saved) {
   if (saved == nullptr || !IsWindow(saved) || !IsChild(form, saved) || !IsWindowVisible(saved) ||
       !IsWindowEnabled(saved)) {
     saved = GetNextDlgTabItem(form, nullptr, FALSE);
   }
-  if (saved != nullptr && saved != form) SetFocus(saved);
+  if (saved == nullptr || saved == form) return false;
+  SetFocus(saved);
+  return true;
 }
 
 TShiftState CurrentShift() {
@@ -304,15 +306,15 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     // takes no keys.
     case WM_ACTIVATE:
       if (data == nullptr || data->kind != port::WidgetKind::Window) break;
-      if (LOWORD(wparam) != WA_INACTIVE && HIWORD(wparam) == 0 && !IsIconic(window)) {
-        RestoreFocus(window, data->saved_focus);
+      if (LOWORD(wparam) != WA_INACTIVE && HIWORD(wparam) == 0 && !IsIconic(window) &&
+          RestoreFocus(window, data->saved_focus)) {
         return 0;
       }
       break;
     case WM_SETFOCUS:
       if (data == nullptr || data->kind != port::WidgetKind::Window || IsIconic(window)) break;
-      RestoreFocus(window, data->saved_focus);
-      return 0;
+      if (RestoreFocus(window, data->saved_focus)) return 0;
+      break;
     // The window moved to a monitor of another DPI, or the monitor's changed:
     // the frame that holds the same client area in units at the new DPI, and
     // the window laid out again there.
