@@ -236,6 +236,26 @@ class Display:
     def screenshot(self, path):
         self.run(["import", "-window", "root", path])
 
+    def read_text(self, window, control_rect):
+        """What a person reads in a control of the window (given in 96-DPI
+        pixels): the inside of its part of the screen, without its edges, grey
+        and enlarged to the size of 96-DPI text four times over, read by OCR as
+        one line."""
+        require("tesseract")
+        x, y, _, _ = self.window_geometry(window)
+        left, top, width, height = scaled(control_rect, self.dpi)
+        edge = 3 * self.dpi // 96
+        left, top, width, height = left + edge, top + edge, width - 2 * edge, height - 2 * edge
+        image = self.run_bytes(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (
+            width, height, x + left, y + top), "+repage", "-colorspace", "Gray", "-resize",
+            "%d%%" % (400 * 96 // self.dpi), "png:-"])
+        return subprocess.run(["tesseract", "-", "-", "-l", "rus", "--psm", "7"], input=image,
+                              capture_output=True, timeout=60, check=True).stdout.decode().strip()
+
+    def run_bytes(self, argv):
+        return subprocess.run(argv, env=self.env, check=True, capture_output=True,
+                              timeout=60).stdout
+
     def wine_prefix(self, netns_prefix):
         """The Wine prefix of the programs started on this display in the
         network namespace that netns_prefix enters: made on first use, with its

@@ -105,6 +105,15 @@ class StartupTest(unittest.TestCase):
         window = program.wait_window()
         k.wait_for(lambda: display.window_geometry(window)[2:] == chat_area, timeout=3.0,
                    what="the chat window's client area of %r" % (chat_area,))
+        # The captions read the same at every density, once they are painted.
+        for name, caption in (("BitBtn1", "Добавить"), ("BitBtn2", "Удалить"),
+                              ("BitBtn3", "Отправить"), ("BitBtn4", "Шрифт")):
+            read = []
+            try:
+                k.wait_for(lambda: read.append(display.read_text(window, k.CHAT_CONTROLS[name]))
+                           or read[-1] == caption, timeout=10.0, interval=0.2)
+            except TimeoutError:
+                self.fail("%s reads %r, not %r" % (name, read[-1], caption))
         controls = k.PLATFORM.controls(program, "KvForm", program.name)
         if controls is not None:
             self.assert_controls_placed(controls, k.CHAT_CONTROLS, dpi)
