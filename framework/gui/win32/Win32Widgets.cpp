@@ -372,6 +372,8 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
 
 void DestroyWidget(NativeWidget widget) {
   if (WidgetData* data = DataOf(widget)) data->client = nullptr;
+  // A later form is owned by none rather than by a window that is gone.
+  if (widget == win32port::MainForm()) win32port::SetMainForm(nullptr);
   DestroyWindow(widget);
 }
 
