@@ -82,9 +82,10 @@ void LayOutForDpi(HWND form, int dpi, const RECT* suggested);
 void SyncDpi(HWND form);
 
 // Messages of the port's own windows.
-constexpr UINT kQuitMessage = WM_APP + 1;     // to the application window
-constexpr UINT kReleaseMessage = WM_APP + 2;  // to a form: PostRelease
-constexpr UINT kFramedMessage = WM_APP + 3;   // to a form: WatchFraming
+constexpr UINT kQuitMessage = WM_APP + 1;           // to the application window
+constexpr UINT kReleaseMessage = WM_APP + 2;        // to a form: PostRelease
+constexpr UINT kFramedMessage = WM_APP + 3;         // to a form: WatchFraming
+constexpr UINT kActivatePopupMessage = WM_APP + 4;  // to a disabled form: activated
 
 // The memo's state (Win32Memo_p.h).
 struct MemoState;

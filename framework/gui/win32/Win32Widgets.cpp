@@ -76,6 +76,24 @@ bool RestoreFocus(HWND form, HWND saved) {
   return true;
 }
 
+BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM search) {
+  auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(search);
+  if (GetWindow(window, GW_OWNER) == found->first && IsWindowVisible(window) &&
+      IsWindowEnabled(window)) {
+    found->second = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The shown and enabled window of this thread that owner owns (a modal
+// dialog over it); none.
+HWND OwnedDialog(HWND owner) {
+  std::pair<HWND, HWND> search{owner, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
 TShiftState CurrentShift() {
   TShiftState shift = 0;
   if (GetKeyState(VK_SHIFT) < 0) shift |= ssShift;
@@ -306,6 +324,14 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     // takes no keys.
     case WM_ACTIVATE:
       if (data == nullptr || data->kind != port::WidgetKind::Window) break;
+      // A form that a modal dialog disabled passes the activation on to the
+      // dialog (the shown, enabled window it owns), as the taskbar does on
+      // Windows: the keys go to the dialog, not to the window behind it. Once
+      // this activation is done: the system takes no other while it runs.
+      if (LOWORD(wparam) != WA_INACTIVE && !IsWindowEnabled(window)) {
+        PostMessageW(window, kActivatePopupMessage, 0, 0);
+        return 0;
+      }
       if (LOWORD(wparam) != WA_INACTIVE && HIWORD(wparam) == 0 && !IsIconic(window) &&
           RestoreFocus(window, data->saved_focus)) {
         return 0;
@@ -328,6 +354,11 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     case WM_DPICHANGED:
       if (data == nullptr || data->kind != port::WidgetKind::Window) break;
       win32port::LayOutForDpi(window, LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    case kActivatePopupMessage:
+      if (HWND dialog = OwnedDialog(window); dialog != nullptr && GetActiveWindow() == window) {
+        SetActiveWindow(dialog);
+      }
       return 0;
     case kReleaseMessage:
       Notify(data, &TWidgetClient::WidgetReleased);

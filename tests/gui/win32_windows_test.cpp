@@ -1,7 +1,11 @@
-// The Win32 port on a monitor of another DPI. Wine shows the scaling at start
-// (LogPixels, the end-to-end tests) but never changes a window's DPI, so the
-// change comes here as Windows sends it when a window moves to a monitor of
-// another density: WM_DPICHANGED with the new DPI and a suggested rectangle.
+// The Win32 port's top-level windows where Wine does not show what Windows
+// does. Wine shows the scaling at start (LogPixels, the end-to-end tests) but
+// never changes a window's DPI, so the change comes here as Windows sends it
+// when a window moves to a monitor of another density: WM_DPICHANGED with the
+// new DPI and a suggested rectangle. And Wine's window manager integration
+// hands the activation of a disabled window to its dialog itself; Windows
+// activates the window (SetForegroundWindow, SetActiveWindow), and the form
+// must pass it on.
 #include <gtest/gtest.h>
 
 #include "framework/gui/Application.h"
@@ -82,6 +86,38 @@ TEST(DpiChange, LaysTheFormOutAgainFromTheSameUnits) {
     EXPECT_EQ(port::Bounds(form.Widget()).width, 200);
     EXPECT_EQ(port::Bounds(form.Widget()).height, 100);
   }
+}
+
+class OneFieldForm : public TForm {
+ public:
+  explicit OneFieldForm(TComponent* owner) : TForm(owner) {
+    BeginLoading();
+    SetClientSize(200, 100);
+    MakeField(Field, "Field");
+    Field->SetBounds(8, 8, 100, 21);
+    EndLoading();
+  }
+  TEdit* Field = nullptr;
+};
+
+TEST(Activation, OfAFormDisabledByAModalDialogGoesOnToTheDialog) {
+  auto* window = new OneFieldForm(Application);
+  auto* dialog = new OneFieldForm(Application);
+  window->Show();
+  window->Field->SetFocus();
+  // What RunModal does around its loop.
+  port::BeginModal(dialog->Widget(), window->Widget());
+  dialog->Show();
+  dialog->Field->SetFocus();
+
+  SetActiveWindow(window->Widget());
+  while (port::ProcessWaitingEvents()) {
+  }
+  EXPECT_EQ(GetActiveWindow(), dialog->Widget());
+  EXPECT_EQ(GetFocus(), dialog->Field->Widget());
+
+  port::EndModal(dialog->Widget());
+  Application->ResetForTesting();
 }
 
 }  // namespace
