@@ -16,9 +16,10 @@ packages=(
   # The desktop that the end-to-end tests, the installed-program check and
   # the program bench drive: Xvfb, openbox, xdotool, setxkbmap and xkbcomp
   # (x11-xkb-utils), xdpyinfo, xprop, xwininfo and xev (x11-utils), xset
-  # (x11-xserver-utils), xclip, ImageMagick's import for screenshots, and fonts.
+  # (x11-xserver-utils), xclip, ImageMagick's import for screenshots, Tesseract
+  # with its Russian data to read captions off the screen, and fonts.
   xvfb xauth openbox xdotool x11-xkb-utils x11-utils x11-xserver-utils xclip imagemagick
-  fonts-dejavu-core fonts-liberation
+  tesseract-ocr tesseract-ocr-rus fonts-dejavu-core fonts-liberation
   # Networks and processes: socat as a third-party peer, ip and ss (iproute2)
   # for network namespaces, unshare (util-linux), /etc/services (netbase) for
   # the service look-ups, gdb for a hung program's stacks, Python for the

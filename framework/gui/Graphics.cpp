@@ -34,6 +34,14 @@ void TFont::SetSize(int points) {
   SetHeight(MulDiv(points, kScreenPixelsPerInch, 72));
 }
 
+int TFont::PixelsAt(int pixels_per_inch) const {
+  const int points = Size();
+  if (MulDiv(points, kScreenPixelsPerInch, 72) == height_) {
+    return MulDiv(points, pixels_per_inch, 72);
+  }
+  return MulDiv(height_, pixels_per_inch, kScreenPixelsPerInch);
+}
+
 void TFont::SetStyle(TFontStyles style) {
   if (style == style_) return;
   style_ = style;

@@ -5,7 +5,9 @@
 // shows them. A TFont describes a font the way the window resources state it:
 // face name, character height in pixels, style, character set and colour; the
 // controls turn it into the toolkit's font at their boundary. Font heights are
-// pixels at 96 pixels per inch, so a character height of 11 pixels is 8 points.
+// pixels at 96 pixels per inch, so a character height of 11 pixels is 8 points;
+// a display of another density shows the font at the same size in points
+// (PixelsAt).
 //
 // Not thread-safe: fonts belong to controls, which live on the main thread.
 #pragma once
@@ -86,6 +88,12 @@ class TFont : public TPersistent {
   // The same height in points at 96 pixels per inch, rounded to the nearest.
   int Size() const;
   void SetSize(int points);
+  // The character height in pixels on a display of pixels_per_inch. A height
+  // that is a whole number of points at 96 (as every height of the resources
+  // and of the font dialog is: 11 is 8 points, 13 is 10) is that many points
+  // there, as the system makes a font of a size in points; any other height
+  // scales with the density. At 96 it is Height().
+  int PixelsAt(int pixels_per_inch) const;
   TFontStyles Style() const { return style_; }
   void SetStyle(TFontStyles style);
   TFontCharset Charset() const { return charset_; }

@@ -6,7 +6,12 @@
 //
 // Text crosses the port as 8-bit Windows-1251; the port converts at its edge.
 // Sizes and positions are pixels, relative to the parent's client area; a
-// window is placed on the screen by its frame (FrameRect, MoveFrame).
+// window is placed on the screen by its frame (FrameRect, MoveFrame). They
+// are pixels at 96 DPI, the design's units, whatever the display's density:
+// the port converts at its edge, and what it reads back (Bounds, FrameRect,
+// ScreenArea, NaturalSize) is in the same units, so the framework's layout
+// works in units only. Qt does it through its device-independent pixels; the
+// Win32 port by each window's DPI (framework/gui/win32/Win32Port_p.h).
 //
 // Main thread only, except PostWakeUp.
 #pragma once

@@ -29,7 +29,8 @@ WINE = bool(WINE_PREFIX)
 # fractions of one.
 DEFAULT_TIMEOUT = 45.0 if WINE else 15.0
 
-# Positions of the chat window's controls in its client area: (left, top, width, height).
+# Positions of the chat window's controls in its client area: (left, top, width, height),
+# in pixels at 96 DPI (scaled() gives them at another).
 CHAT_CONTROLS = {
     "mesag": (8, 448 + 8, 409, 23),
     "BitBtn3": (424, 448 + 8, 169, 22),
@@ -52,6 +53,15 @@ DIALOG_CONTROLS = {
     "BitBtn1": (24, 72, 75, 25),
     "BitBtn2": (104, 72, 75, 25),
 }
+
+
+def scaled(rect, dpi):
+    """A rectangle of 96-DPI pixels at dpi: its edges scaled and rounded to the
+    nearest, halves away from zero, so that neighbours still meet."""
+    def px(units):
+        return (units * dpi + 48) // 96
+    left, top, width, height = rect
+    return (px(left), px(top), px(left + width) - px(left), px(top + height) - px(top))
 
 
 def wait_for(condition, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
@@ -91,9 +101,12 @@ def executable():
 
 class Display:
     """An Xvfb server with openbox (or with no window manager at all), for the
-    duration of a test."""
+    duration of a test. The programs started on it see a display of dpi pixels
+    per inch: the Windows program through Wine's LogPixels, the Linux program
+    through Qt's scale factor."""
 
-    def __init__(self, width=1280, height=1024, window_manager=True):
+    def __init__(self, width=1280, height=1024, window_manager=True, dpi=96):
+        self.dpi = dpi
         require("Xvfb", "xdpyinfo", "openbox", "xprop", "setxkbmap", "xdotool", "xwininfo", "xclip",
                 "import")
         self.number = self._free_number()
@@ -159,6 +172,23 @@ class Display:
         return (int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
                 int(fields["Width"]), int(fields["Height"]))
 
+    def window_properties(self, window):
+        """The window's X properties as xprop prints them, one per line."""
+        return self.run(["xprop", "-id", str(window)], check=False).stdout
+
+    def active_window(self):
+        return self.run(["xdotool", "getactivewindow"], check=False).stdout.strip()
+
+    def minimise_and_restore(self, window):
+        """Minimises a window through the window manager, then activates it as
+        its taskbar entry does; returns once it is shown and active again."""
+        self.xdotool("windowminimize", "--sync", window)
+        wait_for(lambda: "_NET_WM_STATE_HIDDEN" in self.window_properties(window),
+                 what="the window minimised")
+        self.xdotool("windowactivate", window)
+        wait_for(lambda: "_NET_WM_STATE_HIDDEN" not in self.window_properties(window)
+                 and window in self.find_windows(".*"), what="the window restored")
+
     def screen_size(self):
         out = self.run(["xdpyinfo"]).stdout
         for line in out.splitlines():
@@ -168,8 +198,9 @@ class Display:
         raise RuntimeError("no screen size")
 
     def click(self, window, control_rect, button=1):
+        """Clicks the middle of a control, given in 96-DPI pixels."""
         x, y, _, _ = self.window_geometry(window)
-        left, top, width, height = control_rect
+        left, top, width, height = scaled(control_rect, self.dpi)
         self.xdotool("mousemove", x + left + width // 2, y + top + height // 2)
         self.xdotool("click", button)
 
@@ -204,6 +235,26 @@ class Display:
 
     def screenshot(self, path):
         self.run(["import", "-window", "root", path])
+
+    def read_text(self, window, control_rect):
+        """What a person reads in a control of the window (given in 96-DPI
+        pixels): the inside of its part of the screen, without its edges, grey
+        and enlarged to the size of 96-DPI text four times over, read by OCR as
+        one line."""
+        require("tesseract")
+        x, y, _, _ = self.window_geometry(window)
+        left, top, width, height = scaled(control_rect, self.dpi)
+        edge = 3 * self.dpi // 96
+        left, top, width, height = left + edge, top + edge, width - 2 * edge, height - 2 * edge
+        image = self.run_bytes(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (
+            width, height, x + left, y + top), "+repage", "-colorspace", "Gray", "-resize",
+            "%d%%" % (400 * 96 // self.dpi), "png:-"])
+        return subprocess.run(["tesseract", "-", "-", "-l", "rus", "--psm", "7"], input=image,
+                              capture_output=True, timeout=60, check=True).stdout.decode().strip()
+
+    def run_bytes(self, argv):
+        return subprocess.run(argv, env=self.env, check=True, capture_output=True,
+                              timeout=60).stdout
 
     def wine_prefix(self, netns_prefix):
         """The Wine prefix of the programs started on this display in the
@@ -342,6 +393,9 @@ class WinePrefix:
         # output pipes must end with it, not with them.
         try:
             self.run(["wineserver", "--persistent"])
+            if display.dpi != 96:
+                self.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
+                          "/t", "REG_DWORD", "/d", str(display.dpi), "/f"])
             self.run(["wine", "cmd.exe", "/c", "exit"])
         except BaseException:
             self.close()  # a server that started must not outlive the test
@@ -381,10 +435,18 @@ class Platform:
         return [path] + list(args)
 
     def environment(self, display, netns_prefix):
-        return display.env
+        if display.dpi == 96:
+            return display.env
+        return dict(display.env, QT_SCALE_FACTOR=str(display.dpi / 96))
 
     def is_application_window(self, display, window):
         return False
+
+    def controls(self, program, window_class, title):
+        """The visible controls of the program's windows of that class and
+        title: (class, (left, top, width, height) in the client area, text).
+        None where the platform gives no way to read them."""
+        return None
 
     def box_text(self, program, title):
         """The text of the active message box, copied as a person can (Ctrl+C)."""
@@ -417,22 +479,25 @@ class WinePlatform(Platform):
     # Wine's message boxes copy nothing on Ctrl+C and a Windows list box has no
     # copy at all: a small Windows program reads the controls' texts out
     # (window_text.cpp), through the program's own Wine server.
-    def _controls(self, program, window_class, title):
+    def controls(self, program, window_class, title):
         prefix = program.display.wine_prefix(program.netns_prefix)
         result = subprocess.run(
             program.netns_prefix + ["wine", os.environ["KV_E2E_WINDOW_TEXT"], window_class, title],
             env=prefix.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
-        records = result.stdout.decode("utf-8").split("\0")[:-1]
-        return [tuple(record.split("\t", 1)) for record in records]
+        controls = []
+        for record in result.stdout.decode("utf-8").split("\0")[:-1]:
+            control, place, text = record.split("\t", 2)
+            controls.append((control, tuple(int(n) for n in place.split()), text))
+        return controls
 
     def box_text(self, program, title):
         # The message, then the buttons, as a box on Windows copies them.
-        controls = self._controls(program, "#32770", title)
-        return "\r\n".join([text for control, text in controls if control.lower() == "static" and text]
-                           + [text for control, text in controls if control.lower() == "button"])
+        controls = self.controls(program, "#32770", title)
+        return "\r\n".join([text for control, _, text in controls if control.lower() == "static" and text]
+                           + [text for control, _, text in controls if control.lower() == "button"])
 
     def selected_entry(self, program):
-        return "".join(text for control, text in self._controls(program, "KvForm", program.name)
+        return "".join(text for control, _, text in self.controls(program, "KvForm", program.name)
                        if control.lower() == "listbox")
 
     def request_end(self, program):

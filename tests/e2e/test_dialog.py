@@ -102,6 +102,23 @@ class DialogTest(unittest.TestCase):
         self.wait_dialog_closed()
         self.assertEqual(self.program.first_address(), "192.168.1.2")
 
+    def test_taskbar_entry_of_the_minimised_program_brings_back_the_open_dialog(self):
+        dialog = self.open_dialog()
+        self.display.type_text("12")
+        self.display.minimise_and_restore(self.program.window)
+        k.wait_for(lambda: self.display.active_window() == str(dialog),
+                   what="the dialog active again")
+        # The keys go on into the first field, which moves on once full.
+        self.display.type_text("3")
+        self.display.type_text("4")
+        self.display.key("Tab")
+        self.display.type_text("5")
+        self.display.key("Tab")
+        self.display.type_text("6")
+        self.display.key("Return")
+        self.wait_dialog_closed()
+        self.assertEqual(self.program.first_address(), "123.4.5.6")
+
     def test_told_to_end_with_the_dialog_open_ends_the_dialog_and_exits_with_0(self):
         # The session's end (a termination signal on Linux) while the modal
         # loop runs: the dialog ends and the program takes its exit steps.

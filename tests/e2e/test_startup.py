@@ -5,6 +5,17 @@ import unittest
 
 import kvharness as k
 
+# The client areas at each density: the chat window's, the new-address dialog's.
+CLIENT_AREAS = [
+    (96, (595, 486), (202, 111)),
+    (120, (744, 608), (253, 139)),
+    (144, (893, 729), (303, 167)),
+]
+
+# The labels of the chat window, which size themselves to their text: where
+# they start, and the height of one line of Tahoma at 8 points (in 96-DPI pixels).
+CHAT_LABELS = {"Список IP собеседников:": (416 + 8, 24, 13), "ваш ник:": (416 + 8, 408, 13)}
+
 
 class StartupTest(unittest.TestCase):
     def setUp(self):
@@ -48,6 +59,95 @@ class StartupTest(unittest.TestCase):
         program.close_window()
         self.assertEqual(program.wait_exit(), 0)
         self.assertEqual(program.proc.stdout.read(), b"")
+
+    def test_chat_window_is_the_taskbar_entry_and_comes_back_with_the_focus_where_it_was(self):
+        program = self.start()
+        # Alt+Tab and the taskbar show the chat window itself, with its
+        # caption and icon: a window of its own, not one owned by another.
+        properties = self.display.window_properties(program.window)
+        self.assertIn('_NET_WM_NAME(UTF8_STRING) = "Kvelmar"', properties)
+        self.assertIn("_NET_WM_ICON(CARDINAL)", properties)
+        self.assertNotIn("_NET_WM_STATE_SKIP_TASKBAR", properties)
+        self.assertNotIn("WM_TRANSIENT_FOR(WINDOW)", properties)
+        program.click("nik")
+        self.display.type_text("ab")
+        self.display.minimise_and_restore(program.window)
+        k.wait_for(lambda: self.display.active_window() == str(program.window),
+                   what="the chat window active again")
+        self.display.type_text("cd")
+        program.click("nik")
+        self.assertEqual(self.display.copy_selection("ctrl+a", "ctrl+c"), "abcd")
+
+    def assert_controls_placed(self, controls, expected, dpi):
+        """Each expected control (in 96-DPI pixels) is among the controls, at
+        its place scaled to dpi, give or take a pixel of rounding."""
+        places = [place for _, place, _ in controls]
+        for name, rect in expected.items():
+            want = k.scaled(rect, dpi)
+            self.assertTrue(any(all(abs(a - b) <= 1 for a, b in zip(place, want)) for place in places),
+                            "%s not at %r among %r" % (name, want, places))
+
+    def test_windows_controls_and_fonts_follow_the_display_dpi(self):
+        for dpi, chat_area, dialog_area in CLIENT_AREAS:
+            with self.subTest(dpi=dpi):
+                display = k.Display(dpi=dpi)
+                program = None
+                try:
+                    program = k.Program(display)
+                    self.check_scaled_windows(program, dpi, chat_area, dialog_area)
+                finally:
+                    if program is not None:
+                        program.kill()
+                    display.close()
+
+    def check_scaled_windows(self, program, dpi, chat_area, dialog_area):
+        display = program.display
+        window = program.wait_window()
+        k.wait_for(lambda: display.window_geometry(window)[2:] == chat_area, timeout=3.0,
+                   what="the chat window's client area of %r" % (chat_area,))
+        # The captions read the same at every density, once they are painted.
+        for name, caption in (("BitBtn1", "Добавить"), ("BitBtn2", "Удалить"),
+                              ("BitBtn3", "Отправить"), ("BitBtn4", "Шрифт")):
+            read = []
+            try:
+                k.wait_for(lambda: read.append(display.read_text(window, k.CHAT_CONTROLS[name]))
+                           or read[-1] == caption, timeout=10.0, interval=0.2)
+            except TimeoutError:
+                self.fail("%s reads %r, not %r" % (name, read[-1], caption))
+        controls = k.PLATFORM.controls(program, "KvForm", program.name)
+        if controls is not None:
+            self.assert_controls_placed(controls, k.CHAT_CONTROLS, dpi)
+            # The labels' text, and with it their height, follows the DPI.
+            for caption, (left, top, height) in CHAT_LABELS.items():
+                place = [place for _, place, text in controls if text == caption][0]
+                self.assertEqual(place[:2], k.scaled((left, top, 0, 0), dpi)[:2], caption)
+                self.assertAlmostEqual(place[3], height * dpi / 96, delta=2, msg=caption)
+
+        program.click("BitBtn1")
+        dialog = display.wait_window("^%s$" % k.DIALOG_CAPTION)
+        k.wait_for(lambda: display.window_geometry(dialog)[2:] == dialog_area, timeout=3.0,
+                   what="the dialog's client area of %r" % (dialog_area,))
+        controls = k.PLATFORM.controls(program, "KvForm", k.DIALOG_CAPTION)
+        if controls is not None:
+            self.assert_controls_placed(controls, k.DIALOG_CONTROLS, dpi)
+        display.screenshot(os.path.join(k.scratch_dir(), "dialog-%d.png" % dpi))
+        display.xdotool("windowactivate", "--sync", dialog)
+        display.key("alt+F4")
+        k.wait_for(lambda: not display.find_windows("^%s$" % k.DIALOG_CAPTION),
+                   what="the dialog to close")
+
+        # The font dialog's first opening shows the font's 8 points.
+        if k.WINE:
+            program.click("BitBtn4")
+            box = display.wait_window("^Шрифт$")
+            texts = [text for control, _, text in k.PLATFORM.controls(program, "#32770", "Шрифт")
+                     if control.lower() == "combobox"]
+            self.assertIn("8", texts)
+            display.xdotool("windowactivate", "--sync", box)
+            display.key("Escape")
+            k.wait_for(lambda: not display.find_windows("^Шрифт$"), what="the font dialog to close")
+        program.close_window()
+        self.assertEqual(program.wait_exit(), 0)
 
     @k.linux_only("under Wine the X server's end is met by Wine's X11 driver, which ends the "
                   "process itself with code 1; Windows has no such event for the program")

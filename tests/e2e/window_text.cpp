@@ -5,9 +5,10 @@
 //
 // Usage: kv_window_text <window class> <title>
 // For every visible top-level window of that class and title, prints one record
-// per visible child control, "<control class>\t<text>\0", in UTF-8 (a text may
-// hold line breaks); a list box's text is its selected entry. Ends with 1 when
-// there is no such window.
+// per visible child control, "<control class>\t<left> <top> <width> <height>\t
+// <text>\0", in UTF-8 (a text may hold line breaks): where the control is in
+// the window's client area, in the display's pixels, and what it shows; a list
+// box's text is its selected entry. Ends with 1 when there is no such window.
 #include <windows.h>
 
 #include <string>
@@ -41,10 +42,28 @@ std::wstring ShownText(HWND control) {
     entry.resize(static_cast<std::size_t>(length > 0 ? length : 0));
     return entry;
   }
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-  int length = GetWindowTextW(control, text.data(), static_cast<int>(text.size()));
-  text.resize(static_cast<std::size_t>(length > 0 ? length : 0));
+  // GetWindowText gives another program's control only its caption as
+  // created, not an edit's text: the control is asked.
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &length)) {
+    return std::wstring();
+  }
+  std::wstring text(length + 1, L'\0');
+  if (!SendMessageTimeoutW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, 5000, &length)) {
+    return std::wstring();
+  }
+  text.resize(length);
   return text;
+}
+
+// Where a control is in its top-level window's client area.
+std::string Place(HWND control) {
+  RECT area;
+  GetWindowRect(control, &area);
+  MapWindowPoints(HWND_DESKTOP, GetAncestor(control, GA_ROOT), reinterpret_cast<POINT*>(&area), 2);
+  return std::to_string(area.left) + ' ' + std::to_string(area.top) + ' ' +
+         std::to_string(area.right - area.left) + ' ' + std::to_string(area.bottom - area.top);
 }
 
 struct Search {
@@ -57,7 +76,8 @@ struct Search {
 BOOL CALLBACK PrintControl(HWND control, LPARAM search) {
   auto& s = *reinterpret_cast<Search*>(search);
   if (IsWindowVisible(control)) {
-    s.out += Utf8(ClassOf(control)) + '\t' + Utf8(ShownText(control)) + '\0';
+    s.out +=
+        Utf8(ClassOf(control)) + '\t' + Place(control) + '\t' + Utf8(ShownText(control)) + '\0';
   }
   return TRUE;
 }
@@ -76,6 +96,13 @@ BOOL CALLBACK VisitWindow(HWND window, LPARAM search) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) return 2;
+  // The display's own pixels, as the program sees them (Windows 10 and later;
+  // before it every program sees them).
+  using SetContext = BOOL(WINAPI*)(HANDLE);
+  if (auto set_context = reinterpret_cast<SetContext>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")))) {
+    set_context(reinterpret_cast<HANDLE>(-4));  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+  }
   Search search;
   search.window_class = argv[1];
   search.title = argv[2];

@@ -1,7 +1,8 @@
 // The Win32 port's toolkit and event loop: the application window (class
-// "TApplication"), which owns the forms, stands for the program on the taskbar
-// and receives the wake-up message; one step of the loop with the dialog
-// manager's keyboard rules; the wake-up and quit requests.
+// "TApplication"), which receives the wake-up message and the session's end
+// and is never shown (the main form has the taskbar button, Win32Windows.cpp);
+// one step of the loop with the dialog manager's keyboard rules; the wake-up
+// and quit requests.
 #include <utility>
 
 #include "framework/core/SysUtils.h"
@@ -105,16 +106,6 @@ void Dispatch(MSG& message) {
   DispatchMessageW(&message);
 }
 
-BOOL CALLBACK NoteVisibleForm(HWND window, LPARAM any_visible) {
-  wchar_t name[16];
-  if (IsWindowVisible(window) && GetClassNameW(window, name, 16) != 0 &&
-      lstrcmpW(name, kFormClass) == 0) {
-    *reinterpret_cast<bool*>(any_visible) = true;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 }  // namespace
 
 HINSTANCE win32port::Instance() {
@@ -137,14 +128,8 @@ void win32port::SetMainForm(HWND form) {
   main_form = form;
 }
 
-void win32port::UpdateApplicationWindow() {
-  if (application_window == nullptr) return;
-  bool any_visible = false;
-  EnumThreadWindows(GetCurrentThreadId(), NoteVisibleForm, reinterpret_cast<LPARAM>(&any_visible));
-  if (any_visible == (IsWindowVisible(application_window) != FALSE)) return;
-  SetWindowPos(application_window, nullptr, 0, 0, 0, 0,
-               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE |
-                   (any_visible ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
+HWND win32port::MainForm() {
+  return main_form != nullptr && IsWindow(main_form) ? main_form : nullptr;
 }
 
 bool win32port::RunGuarded(TWidgetClient* client, const std::function<void()>& entry) {
@@ -184,7 +169,7 @@ void StartToolkit(int& /*argc*/, char** /*argv*/, const std::string& app_title) 
                     reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
   RegisterClassOnce(kPanelClass, win32port::ContainerProc,
                     reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
-  // Zero size at the centre of the screen: it draws nothing even while shown.
+  // Zero size at the centre of the screen, never shown.
   application_window =
       CreateWindowExW(0, kApplicationClass, win32port::ToWide(app_title).c_str(),
                       WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
@@ -201,6 +186,7 @@ void StopToolkit() {
   if (parking_window != nullptr) DestroyWindow(std::exchange(parking_window, nullptr));
   if (application_window != nullptr) DestroyWindow(std::exchange(application_window, nullptr));
   main_form = nullptr;
+  win32port::EndAccessibility();
 }
 
 bool ProcessWaitingEvents() {
@@ -240,7 +226,9 @@ void SetEntryErrorHook(std::function<void(TObject* sender, std::exception_ptr)> 
 }
 
 Rect ScreenArea() {
-  return Rect{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  const int dpi = win32port::DpiOf(nullptr);
+  return Rect{0, 0, win32port::ToUnits(GetSystemMetrics(SM_CXSCREEN), dpi),
+              win32port::ToUnits(GetSystemMetrics(SM_CYSCREEN), dpi)};
 }
 
 std::string ExecutablePath() {

@@ -57,6 +57,43 @@ using win32port::WidgetData;
 
 namespace {
 
+// The form of a control notes it as the one to give the focus back to.
+void NoteFocus(HWND control) {
+  HWND form = GetAncestor(control, GA_ROOT);
+  WidgetData* data = DataOf(form);
+  if (data != nullptr && data->kind == port::WidgetKind::Window) data->saved_focus = control;
+}
+
+// Gives the focus back to the control of form that had it last, or to its
+// first control in tab order; false when it has none to give it to.
+bool RestoreFocus(HWND form, HWND saved) {
+  if (saved == nullptr || !IsWindow(saved) || !IsChild(form, saved) || !IsWindowVisible(saved) ||
+      !IsWindowEnabled(saved)) {
+    saved = GetNextDlgTabItem(form, nullptr, FALSE);
+  }
+  if (saved == nullptr || saved == form) return false;
+  SetFocus(saved);
+  return true;
+}
+
+BOOL CALLBACK FindOwnedDialog(HWND window, LPARAM search) {
+  auto* found = reinterpret_cast<std::pair<HWND, HWND>*>(search);
+  if (GetWindow(window, GW_OWNER) == found->first && IsWindowVisible(window) &&
+      IsWindowEnabled(window)) {
+    found->second = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The shown and enabled window of this thread that owner owns (a modal
+// dialog over it); none.
+HWND OwnedDialog(HWND owner) {
+  std::pair<HWND, HWND> search{owner, nullptr};
+  EnumThreadWindows(GetCurrentThreadId(), FindOwnedDialog, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
 TShiftState CurrentShift() {
   TShiftState shift = 0;
   if (GetKeyState(VK_SHIFT) < 0) shift |= ssShift;
@@ -104,11 +141,11 @@ HWND MakeControl(const wchar_t* system_class, DWORD style, DWORD ex_style) {
 HWND MakeWidget(port::WidgetKind kind) {
   switch (kind) {
     case port::WidgetKind::Window:
+      // Owned by the main form, once there is one (Win32Windows.cpp).
       return CreateWindowExW(
           WS_EX_CONTROLPARENT, L"KvForm", L"",
           WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, CW_USEDEFAULT,
-          CW_USEDEFAULT, 0, 0, win32port::ApplicationWindow(), nullptr, win32port::Instance(),
-          nullptr);
+          CW_USEDEFAULT, 0, 0, win32port::MainForm(), nullptr, win32port::Instance(), nullptr);
     case port::WidgetKind::Panel:
       return CreateWindowExW(WS_EX_CONTROLPARENT, L"KvPanel", L"",
                              WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0,
@@ -159,6 +196,11 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     Destroyed(window);
     return result;
   }
+  if (message == WM_SETFOCUS) NoteFocus(window);
+  if (LRESULT answer = 0;
+      message == WM_GETOBJECT && win32port::AnswerGetObject(window, wparam, lparam, answer)) {
+    return answer;
+  }
   switch (data->kind) {
     case port::WidgetKind::Edit:
       if (message == WM_CHAR) {
@@ -166,7 +208,9 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
         if (!EditKeyPress(*data, typed)) return 0;
         return CallWindowProcW(base, window, message, typed, lparam);
       }
-      if (message == WM_KEYUP) {
+      // Every release counts: those of Alt and F10, and any while Alt is held,
+      // come as WM_SYSKEYUP.
+      if (message == WM_KEYUP || message == WM_SYSKEYUP) {
         LRESULT result = CallWindowProcW(base, window, message, wparam, lparam);
         if (data->client != nullptr) {
           auto key = static_cast<std::uint16_t>(wparam);
@@ -180,7 +224,20 @@ LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       if (message == WM_GETDLGCODE) return DialogCodeWithEnter(base, window, wparam, lparam);
       break;
     case port::WidgetKind::Button:
-      if (message == WM_GETDLGCODE) return DialogCodeWithEnter(base, window, wparam, lparam);
+      // The arrow keys move the focus on as Tab and Shift+Tab do: Right and
+      // Down to the next control in tab order, Left and Up to the one before.
+      if (message == WM_GETDLGCODE) {
+        return DialogCodeWithEnter(base, window, wparam, lparam) | DLGC_WANTARROWS;
+      }
+      if (message == WM_KEYDOWN &&
+          (wparam == VK_LEFT || wparam == VK_UP || wparam == VK_RIGHT || wparam == VK_DOWN)) {
+        if ((CurrentShift() & (ssCtrl | ssAlt)) == 0) {
+          HWND next = GetNextDlgTabItem(GetAncestor(window, GA_ROOT), window,
+                                        wparam == VK_LEFT || wparam == VK_UP);
+          if (next != nullptr && next != window) port::SetFocus(next, /*by_handler=*/false);
+        }
+        return 0;
+      }
       // Enter clicks the button that has the focus; with Shift, Ctrl or Alt
       // held, or repeated, it does nothing here.
       if (message == WM_KEYDOWN && wparam == VK_RETURN) {
@@ -258,17 +315,51 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     case WM_CLOSE:
       Notify(data, &TWidgetClient::WidgetCloseRequested);
       return 0;
+    case WM_GETOBJECT:
+      if (LRESULT answer = 0; AnswerGetObject(window, wparam, lparam, answer)) return answer;
+      break;
+    // A form that is activated or restored, or given the focus itself, gives
+    // it to the control that had it (the controls note it, NoteFocus): a
+    // minimised window has nothing to show the focus in, and the form itself
+    // takes no keys.
     case WM_ACTIVATE:
-      if (data == nullptr) break;
-      if (LOWORD(wparam) == WA_INACTIVE) {
-        HWND focus = GetFocus();
-        if (focus != nullptr && IsChild(window, focus)) data->saved_focus = focus;
-      } else if (data->saved_focus != nullptr && IsWindow(data->saved_focus) &&
-                 IsChild(window, data->saved_focus)) {
-        SetFocus(data->saved_focus);
+      if (data == nullptr || data->kind != port::WidgetKind::Window) break;
+      // A form that a modal dialog disabled passes the activation on to the
+      // dialog (the shown, enabled window it owns), as the taskbar does on
+      // Windows: the keys go to the dialog, not to the window behind it. Once
+      // this activation is done: the system takes no other while it runs.
+      if (LOWORD(wparam) != WA_INACTIVE && !IsWindowEnabled(window)) {
+        PostMessageW(window, kActivatePopupMessage, 0, 0);
+        return 0;
+      }
+      if (LOWORD(wparam) != WA_INACTIVE && HIWORD(wparam) == 0 && !IsIconic(window) &&
+          RestoreFocus(window, data->saved_focus)) {
         return 0;
       }
       break;
+    case WM_SETFOCUS:
+      if (data == nullptr || data->kind != port::WidgetKind::Window || IsIconic(window)) break;
+      if (RestoreFocus(window, data->saved_focus)) return 0;
+      break;
+    // The window moved to a monitor of another DPI, or the monitor's changed:
+    // the frame that holds the same client area in units at the new DPI, and
+    // the window laid out again there.
+    case WM_GETDPISCALEDSIZE:
+      if (data == nullptr || data->kind != port::WidgetKind::Window || !data->placed) break;
+      *reinterpret_cast<SIZE*>(lparam) = win32port::FrameSize(
+          window, win32port::ToPixels(data->bounds.width, static_cast<int>(wparam)),
+          win32port::ToPixels(data->bounds.height, static_cast<int>(wparam)),
+          static_cast<int>(wparam));
+      return TRUE;
+    case WM_DPICHANGED:
+      if (data == nullptr || data->kind != port::WidgetKind::Window) break;
+      win32port::LayOutForDpi(window, LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    case kActivatePopupMessage:
+      if (HWND dialog = OwnedDialog(window); dialog != nullptr && GetActiveWindow() == window) {
+        SetActiveWindow(dialog);
+      }
+      return 0;
     case kReleaseMessage:
       Notify(data, &TWidgetClient::WidgetReleased);
       return 0;
@@ -304,6 +395,7 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
     SendMessageW(window, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
   }
   if (kind == WidgetKind::Memo) win32port::CreateMemoState(*data);
+  if (kind == WidgetKind::Window) data->dpi = win32port::InitialDpi(window);
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
                FALSE);
   return window;
@@ -311,31 +403,50 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
 
 void DestroyWidget(NativeWidget widget) {
   if (WidgetData* data = DataOf(widget)) data->client = nullptr;
-  const bool window = (GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0;
+  // A later form is owned by none rather than by a window that is gone.
+  if (widget == win32port::MainForm()) win32port::SetMainForm(nullptr);
   DestroyWindow(widget);
-  if (window) win32port::UpdateApplicationWindow();
 }
 
 void SetParent(NativeWidget widget, NativeWidget parent) {
+  const int dpi = win32port::DpiOf(widget);
   ::SetParent(widget, parent != nullptr ? parent : win32port::ParkingWindow());
+  // A window of another DPI: the control and what it holds are made for it.
+  if (win32port::DpiOf(widget) != dpi) win32port::LayOutAgain(widget);
 }
 
 void SetBounds(NativeWidget widget, int left, int top, int width, int height) {
-  MoveWindow(widget, left, top, width, height, TRUE);
+  WidgetData* data = DataOf(widget);
+  if (data == nullptr) return;
+  data->bounds = Rect{left, top, width, height};
+  data->placed = true;
+  win32port::PlaceControl(widget);
 }
 
 Rect Bounds(NativeWidget widget) {
+  // What the framework set, in units; the rest read from the system.
+  WidgetData* data = DataOf(widget);
+  const int dpi = win32port::DpiOf(widget);
   if ((GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0) {
     RECT client;
     GetClientRect(widget, &client);
     POINT origin{0, 0};
     ClientToScreen(widget, &origin);
-    return Rect{origin.x, origin.y, client.right, client.bottom};
+    Rect bounds{win32port::ToUnits(origin.x, dpi), win32port::ToUnits(origin.y, dpi),
+                win32port::ToUnits(client.right, dpi), win32port::ToUnits(client.bottom, dpi)};
+    if (data != nullptr && data->placed) {
+      bounds.width = data->bounds.width;
+      bounds.height = data->bounds.height;
+    }
+    return bounds;
   }
+  if (data != nullptr && data->placed) return data->bounds;
   RECT area;
   GetWindowRect(widget, &area);
   MapWindowPoints(HWND_DESKTOP, GetParent(widget), reinterpret_cast<POINT*>(&area), 2);
-  return Rect{area.left, area.top, area.right - area.left, area.bottom - area.top};
+  return Rect{win32port::ToUnits(area.left, dpi), win32port::ToUnits(area.top, dpi),
+              win32port::ToUnits(area.right - area.left, dpi),
+              win32port::ToUnits(area.bottom - area.top, dpi)};
 }
 
 Rect NaturalSize(NativeWidget widget) {
@@ -353,13 +464,16 @@ Rect NaturalSize(NativeWidget widget) {
             DT_CALCRECT | DT_NOPREFIX | DT_LEFT | DT_EXPANDTABS);
   SelectObject(dc, old);
   ReleaseDC(widget, dc);
-  return Rect{0, 0, area.right, area.bottom};
+  // Rounded up: the text must fit.
+  const int dpi = win32port::DpiOf(widget);
+  auto units = [dpi](LONG pixels) {
+    return static_cast<int>((pixels * kScreenPixelsPerInch + dpi - 1) / dpi);
+  };
+  return Rect{0, 0, units(area.right), units(area.bottom)};
 }
 
 void SetVisible(NativeWidget widget, bool visible) {
-  const bool window = (GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0;
   ::ShowWindow(widget, visible ? SW_SHOWNA : SW_HIDE);
-  if (window) win32port::UpdateApplicationWindow();
 }
 
 void SetEnabled(NativeWidget widget, bool enabled) {
@@ -369,25 +483,10 @@ void SetEnabled(NativeWidget widget, bool enabled) {
 void SetFont(NativeWidget widget, const TFont& font) {
   WidgetData* data = DataOf(widget);
   if (data == nullptr) return;
-  LOGFONTW description{};
-  description.lfHeight = -(font.Height() > 0 ? font.Height() : 1);
-  description.lfWeight = (font.Style() & fsBold) != 0 ? FW_BOLD : FW_NORMAL;
-  description.lfItalic = (font.Style() & fsItalic) != 0;
-  description.lfUnderline = (font.Style() & fsUnderline) != 0;
-  description.lfStrikeOut = (font.Style() & fsStrikeOut) != 0;
-  description.lfCharSet = font.Charset();
-  description.lfOutPrecision = OUT_DEFAULT_PRECIS;
-  description.lfClipPrecision = CLIP_DEFAULT_PRECIS;
-  description.lfQuality = DEFAULT_QUALITY;
-  description.lfPitchAndFamily = DEFAULT_PITCH | FF_DONTCARE;
-  std::wstring face = win32port::ToWide(font.Name()).substr(0, LF_FACESIZE - 1);
-  std::copy(face.begin(), face.end(), description.lfFaceName);
-  HFONT made = CreateFontIndirectW(&description);
-  if (made == nullptr) return;
+  data->font_spec.Assign(&font);
+  data->has_font = true;
   data->text_color = font.Color();
-  SendMessageW(widget, WM_SETFONT, reinterpret_cast<WPARAM>(made), TRUE);
-  if (data->font != nullptr) DeleteObject(data->font);
-  data->font = made;
+  win32port::ApplyFont(widget);
   InvalidateRect(widget, nullptr, TRUE);
 }
 
@@ -517,8 +616,10 @@ void ListSelect(NativeWidget list, int index) {
 }
 
 void ListSetItemHeight(NativeWidget list, int pixels) {
-  SendMessageW(list, LB_SETITEMHEIGHT, 0, MAKELPARAM(pixels, 0));
-  InvalidateRect(list, nullptr, TRUE);
+  if (WidgetData* data = DataOf(list)) {
+    data->item_height = pixels;
+    win32port::ApplyItemHeight(list);
+  }
 }
 
 }  // namespace port

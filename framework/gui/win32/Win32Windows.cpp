@@ -1,6 +1,14 @@
 // The Win32 port's top-level windows: their frames and placement, showing
 // them, the modal state (the program's other windows disabled while a modal
 // window runs) and the saved focus.
+//
+// The main form stands for the program on the taskbar and in Alt+Tab, with
+// its caption and icon, as the main window of any Windows program does: it is
+// a window of its own, owned by none, and its minimise box minimises it to
+// its taskbar button. The other forms are owned by it, so they stay above it,
+// go with it when it is minimised and have no button of their own; a modal
+// dialog is owned by the window that was active when it was shown. The
+// application window only receives the program's messages and is never shown.
 #include <utility>
 
 #include "framework/gui/win32/Win32Port_p.h"
@@ -26,14 +34,17 @@ namespace port {
 
 void RealizeWindow(NativeWidget window) {
   // The system's window exists from CreateWidget on; the first form realized
-  // is the one the application window stands for.
+  // is the main form, which has the program's taskbar button.
   win32port::SetMainForm(window);
+  SetWindowLongPtrW(window, GWLP_HWNDPARENT, 0);
+  SetWindowLongPtrW(window, GWL_EXSTYLE, GetWindowLongPtrW(window, GWL_EXSTYLE) | WS_EX_APPWINDOW);
 }
 
 void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bool minimize,
                     bool maximize, int client_width, int client_height) {
   LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE) & (WS_VISIBLE | WS_DISABLED);
-  LONG_PTR ex_style = WS_EX_CONTROLPARENT;
+  LONG_PTR ex_style =
+      WS_EX_CONTROLPARENT | (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
   style |= WS_CLIPCHILDREN;
   switch (frame) {
     case WindowFrame::None:
@@ -56,20 +67,31 @@ void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bo
   }
   SetWindowLongPtrW(window, GWL_STYLE, style);
   SetWindowLongPtrW(window, GWL_EXSTYLE, ex_style);
-  RECT area{0, 0, client_width, client_height};
-  AdjustWindowRectEx(&area, static_cast<DWORD>(style), FALSE, static_cast<DWORD>(ex_style));
-  SetWindowPos(window, nullptr, 0, 0, area.right - area.left, area.bottom - area.top,
+  const int dpi = win32port::DpiOf(window);
+  if (WidgetData* data = DataOf(window)) {
+    data->bounds.width = client_width;
+    data->bounds.height = client_height;
+    data->placed = true;
+  }
+  const SIZE outer = win32port::FrameSize(window, win32port::ToPixels(client_width, dpi),
+                                          win32port::ToPixels(client_height, dpi), dpi);
+  SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 Rect FrameRect(NativeWidget window) {
   RECT area;
   GetWindowRect(window, &area);
-  return Rect{area.left, area.top, area.right - area.left, area.bottom - area.top};
+  const int dpi = win32port::DpiOf(window);
+  return Rect{win32port::ToUnits(area.left, dpi), win32port::ToUnits(area.top, dpi),
+              win32port::ToUnits(area.right - area.left, dpi),
+              win32port::ToUnits(area.bottom - area.top, dpi)};
 }
 
 void MoveFrame(NativeWidget window, int left, int top) {
-  SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const int dpi = win32port::DpiOf(window);
+  SetWindowPos(window, nullptr, win32port::ToPixels(left, dpi), win32port::ToPixels(top, dpi), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void WatchFraming(NativeWidget window) {
@@ -79,13 +101,14 @@ void WatchFraming(NativeWidget window) {
 }
 
 void ShowWindow(NativeWidget window) {
+  win32port::SyncDpi(window);
   ::ShowWindow(window, SW_SHOW);
-  win32port::UpdateApplicationWindow();
   BringWindowToTop(window);
   SetForegroundWindow(window);
 }
 
 void BeginModal(NativeWidget window, NativeWidget owner) {
+  if (WidgetData* data = DataOf(window)) data->owner_before_modal = GetWindow(window, GW_OWNER);
   if (owner != nullptr)
     SetWindowLongPtrW(window, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
   EnumThreadWindows(GetCurrentThreadId(), DisableForModal, reinterpret_cast<LPARAM>(window));
@@ -93,15 +116,16 @@ void BeginModal(NativeWidget window, NativeWidget owner) {
 
 void EndModal(NativeWidget window) {
   WidgetData* data = DataOf(window);
-  if (data != nullptr) {
-    // The others come back before the dialog goes, so that the system hands
-    // the activation back to one of them, not to another program.
-    for (HWND disabled : std::exchange(data->disabled_by_modal, {})) {
-      if (IsWindow(disabled)) EnableWindow(disabled, TRUE);
-    }
+  if (data == nullptr) return;
+  // The others come back before the dialog goes, so that the system hands
+  // the activation back to one of them, not to another program.
+  for (HWND disabled : std::exchange(data->disabled_by_modal, {})) {
+    if (IsWindow(disabled)) EnableWindow(disabled, TRUE);
   }
-  SetWindowLongPtrW(window, GWLP_HWNDPARENT,
-                    reinterpret_cast<LONG_PTR>(win32port::ApplicationWindow()));
+  HWND owner = std::exchange(data->owner_before_modal, nullptr);
+  SetWindowLongPtrW(
+      window, GWLP_HWNDPARENT,
+      reinterpret_cast<LONG_PTR>(owner != nullptr && IsWindow(owner) ? owner : nullptr));
 }
 
 void ReleaseMouse() {
