@@ -24,6 +24,8 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -96,6 +98,49 @@ void WatchForLostDisplay(QtMsgType type, const QMessageLogContext& context, cons
   // The dialogs live in frames that are never returned to.
   EndRunningDialogs(/*detach=*/true);
   end_now_hook();
+}
+
+// Qt's messages while it starts its platform: held back until it is known
+// whether there is a window system to talk to at all. Without one, Qt would
+// print what each platform plugin tried and abort with advice to reinstall;
+// the program says in one line what is missing and ends with exit code 1.
+struct StartMessage {
+  QtMsgType type;
+  QString category;
+  QString text;
+};
+std::vector<StartMessage>* held_start_messages = nullptr;
+const char* program_name = "kvelmar";
+
+// What the environment names as the graphical session, for the one line.
+std::string MissingSessionText() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  const bool has_x11 = x11 != nullptr && *x11 != '\0';
+  const bool has_wayland = wayland != nullptr && *wayland != '\0';
+  if (!has_x11 && !has_wayland) return "DISPLAY and WAYLAND_DISPLAY are not set";
+  std::string names;
+  if (has_wayland) names += std::string("WAYLAND_DISPLAY=") + wayland;
+  if (has_wayland && has_x11) names += " or ";
+  if (has_x11) names += std::string("DISPLAY=") + x11;
+  return "cannot connect to " + names;
+}
+
+void HoldStartMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg &&
+      text.contains(QLatin1String("no Qt platform plugin could be initialized"))) {
+    std::fprintf(stderr, "%s: no graphical session (%s); start it from a desktop\n", program_name,
+                 MissingSessionText().c_str());
+    std::fflush(stderr);
+    // Inside Qt's half-made application: nothing of it may run on the way out.
+    std::_Exit(1);
+  }
+  if (type == QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+    return;  // Qt aborts, as it would have
+  }
+  held_start_messages->push_back(
+      {type, QString::fromUtf8(context.category != nullptr ? context.category : ""), text});
 }
 
 // Qt's application with the last catch-all: nothing thrown by framework code
@@ -234,7 +279,26 @@ void StartToolkit(int& argc, char** argv, const std::string& app_title) {
   // threshold keeps every large block in a mapping of its own, which grows in
   // place.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+  if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') {
+    const char* slash = std::strrchr(argv[0], '/');
+    program_name = slash != nullptr ? slash + 1 : argv[0];
+  }
+  std::vector<StartMessage> held;
+  held_start_messages = &held;
+  const QtMessageHandler before_start = qInstallMessageHandler(HoldStartMessage);
   application = std::make_unique<KvQApplication>(argc, argv);
+  qInstallMessageHandler(before_start);
+  held_start_messages = nullptr;
+  // A session was found: what Qt said on the way goes out as it would have.
+  for (const StartMessage& message : held) {
+    const QByteArray category = message.category.toUtf8();
+    const QMessageLogContext context(nullptr, 0, nullptr, category.constData());
+    if (before_start != nullptr) {
+      before_start(message.type, context, message.text);
+    } else {
+      std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(message.type, context, message.text)));
+    }
+  }
   // The toolkit's own texts (the buttons of message boxes, the edits' context
   // menus) in Russian, as every other text of the program and as on a Russian
   // Windows, whatever the user's locale.
