@@ -50,7 +50,7 @@ if ((${#missing[@]})); then
 fi
 
 # Wine takes its user interface language and ANSI code page from the locale;
-# the Windows program is tested as on a Russian Windows (see tools/wine-env.sh).
+# the Windows program is tested as on a Russian Windows (tests/support/desktop.py).
 if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
   $sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi
