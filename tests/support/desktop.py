@@ -118,14 +118,23 @@ def _disown(thing):
         _owned.remove(thing)
 
 
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+def _end_with_parent():
+    """In a server's child process before it runs: SIGTERM once this process
+    is gone, however it went (PR_SET_PDEATHSIG), as when it is killed with
+    SIGKILL, which no hook sees; a server so ended still removes its files."""
+    _libc.prctl(1, signal.SIGTERM, 0, 0, 0)
+
+
 def _install_exit_hooks():
     global _hooks_installed
     if _hooks_installed:
         return
     _hooks_installed = True
     # PR_SET_CHILD_SUBREAPER: orphans among the descendants stay ours.
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.prctl(36, 1, 0, 0, 0)
+    _libc.prctl(36, 1, 0, 0, 0)
     atexit.register(end_everything)
     if threading.current_thread() is threading.main_thread():
         for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
@@ -157,7 +166,7 @@ def end_everything():
                 thing.end()
             except Exception as error:  # the rest must still end
                 print("desktop: ending %r: %s" % (thing, error), file=sys.stderr)
-        end_processes(_descendants(), "left behind")
+        end_processes(descendants(), "left behind")
         _reap_children()
     finally:
         _ending = False
@@ -178,15 +187,16 @@ def _ended(pid):
     return stat is None or stat[0] in ("Z", "X")
 
 
-def _descendants():
-    """The live descendants of this process, parents before children."""
+def descendants(pid=None):
+    """The live descendants of a process (by default this one), parents
+    before children."""
     children = {}
     for entry in os.listdir("/proc"):
         if entry.isdigit():
             stat = _stat(int(entry))
             if stat is not None and stat[0] not in ("Z", "X"):
                 children.setdefault(stat[1], []).append(int(entry))
-    found, todo = [], [os.getpid()]
+    found, todo = [], [pid or os.getpid()]
     while todo:
         for pid in children.get(todo.pop(0), []):
             found.append(pid)
@@ -310,7 +320,8 @@ class Display:
         try:
             xvfb = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
                           "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset"] + extra,
-                         own=False, pass_fds=(write_end,), stdin=subprocess.DEVNULL,
+                         own=False, preexec_fn=_end_with_parent, pass_fds=(write_end,),
+                         stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=log)
         finally:
             os.close(write_end)
@@ -338,13 +349,19 @@ class Display:
             return f.read()[-2000:].strip()
         return ""
 
+    @property
+    def server_pid(self):
+        """The X server's process."""
+        return self._xvfb.pid
+
     def check(self, doing="using it"):
         """Raises DisplayLost if the X server has ended while the display is
         open."""
         if self._closing or self._xvfb.poll() is None:
             return
         code = self._xvfb.returncode
-        how = "was killed by %s" % signal.Signals(-code).name if code < 0 else "ended with code %d" % code
+        how = ("was killed by %s" % signal.Signals(-code).name if code < 0
+               else "ended with code %d" % code)
         raise DisplayLost("the X server of display %s %s while %s" % (self.name, how, doing))
 
     def start_window_manager(self):
@@ -354,9 +371,10 @@ class Display:
         self._wm_runs += 1
         ready = os.path.join(self._dir, "openbox-ready-%d" % self._wm_runs)
         with open(os.path.join(self._dir, "openbox.log"), "a") as log:
-            self._wm = spawn(["openbox", "--sm-disable", "--startup", "touch " + shlex.quote(ready)],
-                             own=False, env=self.env, stdin=subprocess.DEVNULL, stdout=log,
-                             stderr=log)
+            startup = "touch " + shlex.quote(ready)
+            self._wm = spawn(["openbox", "--sm-disable", "--startup", startup], own=False,
+                             preexec_fn=_end_with_parent, env=self.env,
+                             stdin=subprocess.DEVNULL, stdout=log, stderr=log)
 
         def managing():
             if self._wm.poll() is not None:
@@ -678,7 +696,8 @@ class WineSession:
             self.run(["wineserver", "--kill"], check=False)
             self.run(["wineserver", "--wait"], check=False)
         self._server = spawn(self.netns_prefix + ["wineserver", "--foreground", "--persistent"],
-                             own=False, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                             own=False, preexec_fn=_end_with_parent, env=self.env,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         # The server works in a folder of its own and listens there once ready.
         socket = "/proc/%d/cwd/socket" % self._server.pid
