@@ -141,11 +141,16 @@ def _install_exit_hooks():
             signal.signal(number, _on_signal)
 
 
+def _say(text):
+    """A line on standard error, which may be gone by now."""
+    with contextlib.suppress(OSError, ValueError):
+        print("desktop: " + text, file=sys.stderr, flush=True)
+
+
 def _on_signal(number, frame):
     for other in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(other, signal.SIG_IGN)
-    print("desktop: %s: ending what was started" % signal.Signals(number).name, file=sys.stderr,
-          flush=True)
+    _say("%s: ending what was started" % signal.Signals(number).name)
     end_everything()
     # The process ends as the signal would have ended it.
     signal.signal(number, signal.SIG_DFL)
@@ -165,7 +170,7 @@ def end_everything():
             try:
                 thing.end()
             except Exception as error:  # the rest must still end
-                print("desktop: ending %r: %s" % (thing, error), file=sys.stderr)
+                _say("ending %r: %s" % (thing, error))
         end_processes(descendants(), "left behind")
         _reap_children()
     finally:
@@ -219,7 +224,7 @@ def end_processes(pids, why="", grace=5.0):
     for pid in pids:
         if not _ended(pid):
             if why:
-                print("desktop: killing %d (%s)" % (pid, why), file=sys.stderr)
+                _say("killing %d (%s)" % (pid, why))
             with contextlib.suppress(ProcessLookupError):
                 os.kill(pid, signal.SIGKILL)
     deadline = time.monotonic() + grace
@@ -241,8 +246,7 @@ class _Started:
         self.grace = grace
 
     def end(self):
-        end_processes([self.popen.pid], grace=self.grace)
-        self.popen.poll()
+        _end_popen(self.popen, self.grace)
 
     def __repr__(self):
         return "process %d (%s)" % (self.popen.pid, " ".join(map(str, self.popen.args))[:80])
@@ -262,13 +266,19 @@ def spawn(argv, grace=5.0, own=True, **popen_arguments):
     return popen
 
 
+def _end_popen(popen, grace):
+    # Once Popen has reaped the process its pid may belong to another one.
+    if popen.poll() is None:
+        end_processes([popen.pid], grace=grace)
+        popen.poll()
+
+
 def stop(popen, grace=5.0):
     """Ends a process that spawn() started, now."""
     for thing in list(_owned):
         if isinstance(thing, _Started) and thing.popen is popen:
             _disown(thing)
-    end_processes([popen.pid], grace=grace)
-    popen.poll()
+    _end_popen(popen, grace)
 
 
 def _run_checked(argv, timeout=60, **kwargs):
@@ -541,8 +551,7 @@ class Display:
             with contextlib.suppress(TimeoutError):
                 wait_for(ended, timeout=timeout, what="the program to end")
                 return
-            print("desktop: window %d still open after Alt+F4 (try %d)" % (window, attempt + 1),
-                  file=sys.stderr)
+            _say("window %d still open after Alt+F4 (try %d)" % (window, attempt + 1))
         raise TimeoutError("the window did not close after Alt+F4, %d times" % attempts)
 
     # ---- Wine
