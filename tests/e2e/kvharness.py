@@ -201,7 +201,8 @@ class Program:
         """The chat window, once shown and framed."""
         def running():
             if self.proc.poll() is not None:
-                raise RuntimeError("kvelmar ended with code %s" % self.proc.returncode)
+                raise RuntimeError("kvelmar ended with code %s: %s" % (
+                    self.proc.returncode, desktop.read_available(self.proc.stderr)[-4000:]))
         self.window = self.display.main_window("^%s$" % self.name, pid=self.proc.pid,
                                                timeout=timeout, alive=running)
         return self.window

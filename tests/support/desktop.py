@@ -3,8 +3,8 @@
 tests, the Windows suite, the program benchmark, the packaging checks and the
 smoke runs on a clean root.
 
-It holds an X server of its own (Xvfb, on a display number that the server
-picks itself), a window manager (openbox, waited for until it manages the
+It holds an X server of its own (Xvfb, on a display number that no server on
+the machine holds), a window manager (openbox, waited for until it manages the
 screen; it can start late or be paused, to frame windows late), a Wine session
 (a prefix prepared once in the Russian locale with the windows' fonts and
 written to disk, and a Wine server started with the display), network
@@ -45,11 +45,13 @@ import contextlib
 import ctypes
 import fcntl
 import os
+import random
 import re
 import select
 import shlex
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -281,6 +283,19 @@ def stop(popen, grace=5.0):
     _end_popen(popen, grace)
 
 
+def read_available(stream, timeout=1.0):
+    """What a process's output pipe holds, as text, without waiting for an
+    end that a process holding the pipe's other end may never give."""
+    data = b""
+    fd = stream.fileno()
+    while select.select([fd], [], [], timeout)[0]:
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode(errors="replace")
+
+
 def _run_checked(argv, timeout=60, **kwargs):
     """Runs a set-up command; its failure says what it printed."""
     try:
@@ -294,6 +309,29 @@ def _run_checked(argv, timeout=60, **kwargs):
 
 
 # ---- the X server and the window manager -------------------------------------
+
+def _free_display_numbers(count=20):
+    """Display numbers that no X server on this machine holds: no lock file,
+    no socket file, no abstract socket in this network namespace. An X server
+    that picks its own number (-displayfd) locks nothing and sees only the
+    abstract sockets of its own network namespace, so servers in two
+    namespaces (as tests run) take the same low number and the second one's
+    socket file replaces the first one's; the search starts at a random place
+    far above those numbers, and the server locks the number it takes."""
+    with open("/proc/net/unix") as f:
+        bound = f.read()
+    start = random.randrange(1000, 30000)
+    found = 0
+    for number in range(start, start + 5000):
+        if (os.path.exists("/tmp/.X%d-lock" % number) or
+                os.path.exists("/tmp/.X11-unix/X%d" % number) or
+                "/tmp/.X11-unix/X%d\n" % number in bound):
+            continue
+        yield number
+        found += 1
+        if found == count:
+            return
+
 
 class Display:
     """An X server of its own (Xvfb) with openbox, or with no window manager
@@ -323,36 +361,28 @@ class Display:
             raise
 
     def _start_xvfb(self, width, height, extra):
-        # -displayfd: the server takes the first free display number and
-        # writes it once it accepts connections.
-        read_end, write_end = os.pipe()
-        log = open(os.path.join(self._dir, "xvfb.log"), "w")
-        try:
-            xvfb = spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                          "%dx%dx24" % (width, height), "-nolisten", "tcp", "-noreset"] + extra,
-                         own=False, preexec_fn=_end_with_parent, pass_fds=(write_end,),
-                         stdin=subprocess.DEVNULL,
-                         stdout=subprocess.DEVNULL, stderr=log)
-        finally:
-            os.close(write_end)
-            log.close()
-        try:
-            text = b""
-            deadline = time.monotonic() + DEFAULT_TIMEOUT
-            while not text.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    raise TimeoutError("timed out waiting for Xvfb to take a display")
-                if select.select([read_end], [], [], left)[0]:
-                    chunk = os.read(read_end, 64)
-                    if not chunk:
-                        xvfb.wait(5)
-                        raise DisplayLost("Xvfb ended with code %s before it took a display: %s"
-                                          % (xvfb.returncode, self._log_tail("xvfb.log")))
-                    text += chunk
-        finally:
-            os.close(read_end)
-        return xvfb, int(text)
+        """Starts Xvfb on a free display number; returns it and the number."""
+        for number in _free_display_numbers():
+            with open(os.path.join(self._dir, "xvfb.log"), "w") as log:
+                xvfb = spawn(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % (width, height),
+                              "-nolisten", "tcp", "-noreset"] + extra,
+                             own=False, preexec_fn=_end_with_parent, stdin=subprocess.DEVNULL,
+                             stdout=subprocess.DEVNULL, stderr=log)
+
+            def accepting():
+                if xvfb.poll() is not None:
+                    return "ended"
+                with contextlib.suppress(OSError), socket.socket(socket.AF_UNIX) as client:
+                    client.connect("/tmp/.X11-unix/X%d" % number)
+                    return "accepting"
+                return None
+            if wait_for(accepting, what="Xvfb on :%d" % number) == "accepting":
+                return xvfb, number
+            if "already active" not in self._log_tail("xvfb.log"):
+                raise DisplayLost("Xvfb ended with code %s on :%d: %s"
+                                  % (xvfb.returncode, number, self._log_tail("xvfb.log")))
+            # Another server took the number meanwhile: the next one.
+        raise RuntimeError("no free X display number")
 
     def _log_tail(self, name):
         with contextlib.suppress(OSError), open(os.path.join(self._dir, name)) as f:
@@ -709,13 +739,13 @@ class WineSession:
                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                              stderr=subprocess.DEVNULL)
         # The server works in a folder of its own and listens there once ready.
-        socket = "/proc/%d/cwd/socket" % self._server.pid
+        server_socket = "/proc/%d/cwd/socket" % self._server.pid
 
         def listening():
             if self._server.poll() is not None:
                 raise RuntimeError("the Wine server of %s ended with code %s"
                                    % (self.path, self._server.returncode))
-            return os.path.exists(socket)
+            return os.path.exists(server_socket)
         wait_for(listening, timeout=60, what="the Wine server of " + self.path)
         # Wine's background programs start with the first program of a
         # server; started here, detached from every pipe, they cannot hold a
