@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
 # Starts the installed program as a person would: on a fresh X server (Xvfb)
-# with a window manager (openbox), waits for its window, checks what the
-# desktop needs to tie the window to its menu entry (the window class named in
-# the desktop file, the program's icon on the window, and under Wayland, on a
+# with a window manager (openbox), both from the one harness
+# (tests/support/desktop.py), waits for its window, checks what the desktop
+# needs to tie the window to its menu entry (the window class named in the
+# desktop file, the program's icon on the window, and under Wayland, on a
 # headless Weston, the app id), closes the window with Alt+F4 and expects exit
 # code 0.
 #
 # Usage: check-installed.sh [prefix]   (default /usr)
+#        check-installed.sh --window prefix   (the window's checks, for the
+#                          harness, with KV_WINDOW naming the window)
 # Environment: QT_SCALE_FACTOR is passed on; KV_SCREENSHOT=<file.png> saves
 # the screen once the window is up; KV_TIMEOUT (seconds, default 30) bounds
 # every wait; KV_SKIP_WAYLAND=1 leaves out the run under Weston.
 set -euo pipefail
-source "$(dirname "$0")/../tools/require-programs.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../tools/require-programs.sh"
 
+window_checks=""
+if [ "${1:-}" = --window ]; then
+  window_checks=1
+  shift
+fi
 prefix=${1:-/usr}
 app_id=org.kvelmar.Kvelmar
 exe=$prefix/bin/kvelmar
@@ -22,17 +31,12 @@ timeout_s=${KV_TIMEOUT:-30}
 # fail() reports on the original standard error (3), also from inside a
 # command whose output wait_for discards.
 exec 3>&2
-work=""
 fail() {
   echo "check-installed: $*" >&3
-  if [ -n "$work" ] && [ -s "$work/kvelmar.log" ]; then
-    echo "---- the program's output:" >&3
-    cat "$work/kvelmar.log" >&3
-  fi
   exit 1
 }
 
-require_programs Xvfb openbox xprop xdotool xwininfo import timeout unshare
+require_programs Xvfb openbox xprop xdotool xwininfo import python3
 [ -n "${KV_SKIP_WAYLAND:-}" ] || require_programs weston
 [ -x "$exe" ] || fail "no executable at $exe"
 [ -f "$desktop" ] || fail "no desktop entry at $desktop"
@@ -44,6 +48,35 @@ done
 [ -f "$prefix/share/metainfo/$app_id.metainfo.xml" ] || fail "no AppStream metadata"
 wm_class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
 [ -n "$wm_class" ] || fail "the desktop entry names no StartupWMClass"
+
+if [ -n "$window_checks" ]; then
+  window=$KV_WINDOW
+  # The client area is 595 by 486 at 96 dpi; Qt's scale factor enlarges the
+  # whole window rather than cramping its controls.
+  read -r width height < <(xwininfo -id "$window" | awk '/^ *Width:/ {w=$2} /^ *Height:/ {h=$2} END {print w, h}')
+  awk -v w="$width" -v h="$height" -v f="${QT_SCALE_FACTOR:-1}" 'BEGIN {
+    dw = w - 595 * f; dh = h - 486 * f
+    exit !(dw * dw <= 1 && dh * dh <= 1)
+  }' || fail "the window is ${width}x${height}, not 595x486 at scale ${QT_SCALE_FACTOR:-1}"
+
+  xprop -id "$window" WM_CLASS | grep -q "\"$wm_class\"\$" ||
+    fail "window class $(xprop -id "$window" WM_CLASS) does not match StartupWMClass=$wm_class"
+  # The window offers the program's icon in every size that is installed for
+  # the desktop, so the title bar, the taskbar and the switcher each take a
+  # sharp one. Under a scale factor Qt hands over device pixels: the sizes
+  # grow with it.
+  icons=$(xprop -len 100000000 -id "$window" _NET_WM_ICON)
+  if [ "${QT_SCALE_FACTOR:-1}" = 1 ]; then
+    for size in $icon_sizes; do
+      grep -q "Icon (${size/x/ x })" <<<"$icons" || fail "the window carries no $size icon"
+    done
+  else
+    largest=$(sed -n 's/.*Icon (\([0-9]*\) x [0-9]*).*/\1/p' <<<"$icons" | sort -n | tail -n 1)
+    awk -v n="${largest:-0}" -v f="$QT_SCALE_FACTOR" 'BEGIN { exit !(n >= 32 * f) }' ||
+      fail "at scale $QT_SCALE_FACTOR the window's largest icon is ${largest:-none}, under 32 x 32 scaled"
+  fi
+  exit 0
+fi
 
 work=$(mktemp -d)
 pids=()
@@ -66,72 +99,10 @@ wait_for() {  # <what> <command...>
   done
 }
 
-# Xvfb picks a free display itself and writes its number once it accepts
-# connections.
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for "Xvfb" grep -q '[0-9]' "$work/display"
-export DISPLAY=:$(tr -dc '0-9' <"$work/display")
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb
-
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-wait_for "openbox" sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
-
 # The program holds UDP port 15251. Where a private network namespace can be
 # had (root), it runs in one, so that another copy or a test on this machine
 # cannot make it fail at start-up.
-launcher=()
-if [ "$(id -u)" -eq 0 ] && unshare --net true 2>/dev/null; then
-  launcher=(unshare --net --)
-fi
-# A reaped child cannot be polled, so a watcher waits for the program and
-# leaves its exit code in a file.
-(
-  "${launcher[@]}" "$exe" >"$work/kvelmar.log" 2>&1 &
-  echo $! >"$work/pid"
-  status=0
-  wait $! || status=$?
-  echo "$status" >"$work/status"
-) &
-pids+=($!)
-wait_for "the program to start" test -s "$work/pid"
-app=$(cat "$work/pid")
-pids+=("$app")
-
-find_window() {
-  [ ! -s "$work/status" ] || fail "the program ended with code $(cat "$work/status") before its window appeared"
-  xdotool search --onlyvisible --name '^Kvelmar$' | head -n 1 >"$work/window"
-  [ -s "$work/window" ]
-}
-wait_for "the Kvelmar window" find_window
-window=$(cat "$work/window")
-wait_for "the window to be mapped" sh -c "xwininfo -id $window | grep -q IsViewable"
-
-# The client area is 595 by 486 at 96 dpi; Qt's scale factor enlarges the
-# whole window rather than cramping its controls.
-read -r width height < <(xwininfo -id "$window" | awk '/^ *Width:/ {w=$2} /^ *Height:/ {h=$2} END {print w, h}')
-awk -v w="$width" -v h="$height" -v f="${QT_SCALE_FACTOR:-1}" 'BEGIN {
-  dw = w - 595 * f; dh = h - 486 * f
-  exit !(dw * dw <= 1 && dh * dh <= 1)
-}' || fail "the window is ${width}x${height}, not 595x486 at scale ${QT_SCALE_FACTOR:-1}"
-
-xprop -id "$window" WM_CLASS | grep -q "\"$wm_class\"\$" ||
-  fail "window class $(xprop -id "$window" WM_CLASS) does not match StartupWMClass=$wm_class"
-# The window offers the program's icon in every size that is installed for the
-# desktop, so the title bar, the taskbar and the switcher each take a sharp one.
-# Under a scale factor Qt hands over device pixels: the sizes grow with it.
-xprop -len 100000000 -id "$window" _NET_WM_ICON >"$work/icons"
-if [ "${QT_SCALE_FACTOR:-1}" = 1 ]; then
-  for size in $icon_sizes; do
-    grep -q "Icon (${size/x/ x })" "$work/icons" || fail "the window carries no $size icon"
-  done
-else
-  largest=$(sed -n 's/.*Icon (\([0-9]*\) x [0-9]*).*/\1/p' "$work/icons" | sort -n | tail -n 1)
-  awk -v n="${largest:-0}" -v f="$QT_SCALE_FACTOR" 'BEGIN { exit !(n >= 32 * f) }' ||
-    fail "at scale $QT_SCALE_FACTOR the window's largest icon is ${largest:-none}, under 32 x 32 scaled"
-fi
+isolated=$here/../tests/support/isolated.sh
 
 # Under Wayland a compositor finds the desktop entry, and with it the icon, by
 # the window's app id. Checked on a headless Weston.
@@ -148,8 +119,8 @@ else
     --socket=wayland-kv --idle-time=0 >"$work/weston.log" 2>&1 &
   pids+=($!)
   wait_for "Weston" test -S "$work/xdg/wayland-kv"
-  XDG_RUNTIME_DIR=$work/xdg WAYLAND_DISPLAY=wayland-kv QT_QPA_PLATFORM=wayland \
-    WAYLAND_DEBUG=client "${launcher[@]}" "$exe" >"$work/wayland.log" 2>&1 &
+  env -u DISPLAY XDG_RUNTIME_DIR="$work/xdg" WAYLAND_DISPLAY=wayland-kv QT_QPA_PLATFORM=wayland \
+    WAYLAND_DEBUG=client "$isolated" "$exe" >"$work/wayland.log" 2>&1 &
   wayland_app=$!
   pids+=("$wayland_app")
   wait_for "the window's app id under Wayland" grep -q 'xdg_toplevel@[0-9]*\.set_app_id(' "$work/wayland.log"
@@ -161,50 +132,11 @@ else
   kill "$wayland_app"
 fi
 
-wait_for "the window to take the focus" sh -c "xdotool windowactivate --sync $window"
-if [ -n "${KV_SCREENSHOT:-}" ]; then
-  import -window root "$KV_SCREENSHOT"
-fi
-xdotool key --clearmodifiers alt+F4
-
-# The threads of the program, with what each waits in, for a report.
-thread_states() {
-  local task
-  for task in /proc/"$app"/task/*; do
-    [ -d "$task" ] || continue
-    printf '  %s %s state %s, waiting in %s\n' "${task##*/}" "$(cat "$task/comm" 2>/dev/null)" \
-      "$(sed 's/.*) //; s/ .*//' "$task/stat" 2>/dev/null)" "$(cat "$task/wchan" 2>/dev/null)"
-  done
-}
-active_window() {
-  xprop -root _NET_ACTIVE_WINDOW | sed -n 's/.*window id # //p'
-}
-# A key pressed while the window manager was still handing the focus over can
-# go elsewhere. Only then is it pressed again; a program that had the focus and
-# did not end fails.
-deadline=$((SECONDS + 10))
-while [ ! -s "$work/status" ] && ((SECONDS < deadline)); do sleep 0.1; done
-if [ ! -s "$work/status" ] && xdotool search --onlyvisible --name '^Kvelmar$' | grep -qx "$window"; then
-  active=$(active_window)
-  if [ $((active)) -ne "$window" ]; then
-    echo "check-installed: Alt+F4 went to window $active, not to Kvelmar ($window); pressing it again"
-    timeout 10 xdotool windowactivate --sync "$window" || true
-    xdotool key --clearmodifiers alt+F4
-  fi
-fi
-if ! (timeout_s=20 wait_for "the program to end after Alt+F4" test -s "$work/status"); then
-  {
-    echo "check-installed: the active window is $(active_window); Kvelmar's window is $window"
-    xdotool search --onlyvisible --name '^Kvelmar$' | grep -qx "$window" &&
-      echo "check-installed: the Kvelmar window is still shown" ||
-      echo "check-installed: the Kvelmar window is gone"
-    echo "check-installed: the program's threads:"
-    thread_states
-  } >&3
-  exit 1
-fi
-status=$(cat "$work/status")
-if [ "$status" -ne 0 ]; then
-  fail "exit code $status after closing the window"
-fi
+# Under X11: the harness's desktop (Xvfb with openbox) starts the program,
+# waits for its window, runs the window's checks (this script with --window),
+# closes the window with Alt+F4 and expects exit code 0.
+smoke=(python3 "$here/../tests/support/desktop.py" smoke --netns --timeout "$timeout_s"
+  --check "bash $(printf %q "$here/check-installed.sh") --window $(printf %q "$prefix")")
+[ -z "${KV_SCREENSHOT:-}" ] || smoke+=(--screenshot "$KV_SCREENSHOT")
+"${smoke[@]}" -- "$exe" || fail "the program did not show its window and end with code 0 after Alt+F4"
 echo "check-installed: $exe started, showed its window (class $wm_class) and ended with code 0"

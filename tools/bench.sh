@@ -131,65 +131,25 @@ windows_build() {
     kvelmar
 }
 
-# wine_session <command...>: runs the command with an X display and a Wine
-# server of its own, started here and stopped at the end. The display comes
-# first: Wine's desktop process, which the first program starts, keeps the
-# display it found.
+# wine_session <command...>: runs the command on an X display with a Wine
+# server of its own, in a network namespace of its own, all from the one
+# harness (tests/support/desktop.py), which ends them afterwards.
 wine_session() {
-  local display_fd number="" status=0
-  exec {display_fd}<> <(:)
-  Xvfb -displayfd "$display_fd" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  local xvfb=$!
-  read -r -t 10 number <&"$display_fd" || true
-  exec {display_fd}<&-
-  if [ -z "$number" ]; then
-    echo "wine_session: Xvfb did not start"
-    kill "$xvfb" 2>/dev/null || true
-    return 1
-  fi
-  export DISPLAY=:$number
-  unset WAYLAND_DISPLAY
-  export WINEPREFIX=$PWD/$win_dir/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  wineserver --kill 2>/dev/null || true
-  wineserver --wait 2>/dev/null || true
-  [ -f "$WINEPREFIX/system.reg" ] || wineboot --init >/dev/null 2>&1 </dev/null
-  wineserver --persistent=60
-  prepare_fonts
-  # Wine's background services start with the first program, detached here.
-  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
-  "$@" || status=$?
-  wineserver --kill 2>/dev/null || true
-  wineserver --wait 2>/dev/null || true
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
-  return $status
-}
-
-# in_namespace <command...>: as isolated, through bash, which passes the
-# exported functions on to the command.
-in_namespace() {
-  if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
-    unshare -n bash -c 'ip link set lo up && "$@"' bash "$@"
-  else
-    "$@"
-  fi
+  python3 tests/support/desktop.py run --netns --no-wm --wine "$PWD/$win_dir/wine-prefix" -- "$@"
 }
 
 windows_benchmarks() {
   require_programs x86_64-w64-mingw32-g++-posix wine wineserver wineboot Xvfb
   windows_build
-  export -f wine_session prepare_fonts
-  export win_dir
-  run win-history in_namespace wine_session wine "$win_dir/bench/history/history_bench.exe"
-  run win-edit in_namespace wine_session wine "$win_dir/bench/history/edit_bench.exe"
-  run win-receive in_namespace wine_session wine "$win_dir/bench/receive/receive_bench.exe"
-  run win-chat in_namespace wine_session wine "$win_dir/bench/chat/chat_bench.exe" "$scale"
-  run win-program in_namespace wine_session python3 bench/program/program_bench.py --wine \
+  run win-history wine_session wine "$win_dir/bench/history/history_bench.exe"
+  run win-edit wine_session wine "$win_dir/bench/history/edit_bench.exe"
+  run win-receive wine_session wine "$win_dir/bench/receive/receive_bench.exe"
+  run win-chat wine_session wine "$win_dir/bench/chat/chat_bench.exe" "$scale"
+  run win-program isolated python3 bench/program/program_bench.py --wine "$win_dir/wine-prefix" \
     "$win_dir/app/kvelmar.exe"
 }
 
 source tools/require-programs.sh
-source tools/wine-env.sh
 windows_benchmarks
 
 echo

@@ -11,6 +11,9 @@ packages=(
   # and benchmark libraries; clang with its sanitizer and libFuzzer runtimes.
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-translations-l10n
+  # Xlib and XCB headers: the Qt port asks X11 for detectable auto-repeat and
+  # watches the X events that bring a window's frame.
+  libx11-dev libxcb1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   # The desktop that the end-to-end tests, the installed-program check and
@@ -48,7 +51,7 @@ if ((${#missing[@]})); then
 fi
 
 # Wine takes its user interface language and ANSI code page from the locale;
-# the Windows program is tested as on a Russian Windows (see tools/wine-env.sh).
+# the Windows program is tested as on a Russian Windows (tests/support/desktop.py).
 if ! locale -a 2>/dev/null | grep -qix 'ru_RU.utf8'; then
   $sudo localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi

@@ -2,10 +2,13 @@
 # The README's two commands on a fresh Debian 12 machine, whatever this machine
 # has installed: makes a minimal bookworm root with debootstrap, puts a fresh
 # clone of this tree's HEAD into it, and runs in it, exactly as the README
-# writes them, the run command (on an Xvfb that this script starts; once the
-# chat window is shown, the script closes it with Alt+F4 and expects exit code
-# 0) and then the test command. A package missing from tools/deps.sh shows up
-# here as a program that is not found, or a build that fails.
+# writes them, the run command, first as a new user without a desktop session
+# tries it (it installs and builds everything, says that there is no graphical
+# session and how to start the program later, and ends with 1), then on a
+# desktop (the harness's Xvfb with openbox; once the chat window is shown, the
+# harness closes it with Alt+F4 and expects exit code 0), and then the test
+# command. A package missing from tools/deps.sh shows up here as a program that
+# is not found, or a build that fails.
 #
 # The root uses this machine's apt sources and settings, and installs the
 # packages of tools/deps.sh afresh on every run. Only the bare debootstrap
@@ -104,100 +107,34 @@ unmount_root() {
   umount -l "$root" || echo "fresh-check: could not unmount $root" >&2
 }
 
-# An X display number that nothing on this machine uses (the root shares this
-# machine's network, and with it the abstract X sockets). The X server starts
-# only minutes later, once it is installed: the search starts at a random
-# number, so that two checks at once do not pick the same one.
-free_display() {
-  local n
-  for n in $(seq $((1000 + RANDOM % 4000)) 5999); do
-    grep -q "/tmp/.X11-unix/X$n\$" /proc/net/unix || { echo "$n"; return; }
-  done
-  fail "no free X display number"
-}
-
-installed_in_root() {  # <package...>
-  local p
-  for p in "$@"; do
-    in_root dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || return 1
-  done
-}
-
-# Waits for the run command to install the X server, starts it with a window
-# manager, waits for the chat window, saves the screen, closes the window with
-# Alt+F4. Ends 0 once the key was pressed on a shown window; the run command's
-# exit code says the rest.
-show_and_close() {  # <display number>
-  local display=:$1 ended=$work/run-status
-  until installed_in_root xvfb openbox xdotool x11-utils imagemagick; do
-    [ ! -e "$ended" ] || { echo "fresh-check: the run command ended before it installed the X server" >&2; return 1; }
-    sleep 1
-  done
-  # Started without a function around them, so that $! is the server's pid
-  # (chroot and env exec it).
-  chroot "$root" /usr/bin/env -i "${root_env[@]}" Xvfb "$display" -screen 0 1280x1024x24 \
-    -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfb=$!
-  # The desktop goes once the window is closed; the test command starts its own.
-  trap 'kill $xvfb ${openbox:-} 2>/dev/null || true' EXIT
-  until [ -S "$root/tmp/.X11-unix/X$1" ]; do
-    [ ! -e "$ended" ] || return 1
-    kill -0 "$xvfb" 2>/dev/null || {
-      echo "fresh-check: Xvfb on $display ended:" >&2
-      cat "$work/xvfb.log" >&2
-      return 1
-    }
-    sleep 0.1
-  done
-  chroot "$root" /usr/bin/env -i "${root_env[@]}" DISPLAY="$display" openbox --sm-disable \
-    >"$work/openbox.log" 2>&1 &
-  openbox=$!
-  local window=""
-  until [ -n "$window" ]; do
-    [ ! -e "$ended" ] || { echo "fresh-check: the run command ended without showing the chat window" >&2; return 1; }
-    sleep 0.5
-    window=$(in_root DISPLAY="$display" xdotool search --onlyvisible --name '^Kvelmar$' 2>/dev/null |
-      head -n 1) || true
-    local box
-    box=$(in_root DISPLAY="$display" xdotool search --onlyvisible --name '^Application Error$' \
-      2>/dev/null | head -n 1) || true
-    if [ -n "$box" ]; then
-      echo "fresh-check: the program shows an error box instead of the chat window" >&2
-      # The root shares this machine's network: another Kvelmar here holds the port.
-      ! grep -qi '^ *[0-9]*: [0-9A-F]*:3B93 ' /proc/net/udp ||
-        echo "fresh-check: UDP port 15251 is taken on this machine (ss -ulnp 'sport = 15251')" >&2
-      in_root DISPLAY="$display" xdotool windowactivate --sync "$box" key Return || true
-      return 1
-    fi
-  done
-  log "the chat window is shown (window $window on $display)"
-  in_root DISPLAY="$display" import -window root /tmp/kvelmar-window.png &&
-    cp "$root/tmp/kvelmar-window.png" "$work/window.png"
-  local try
-  for try in 1 2 3; do
-    in_root DISPLAY="$display" timeout 10 xdotool windowactivate --sync "$window" || true
-    in_root DISPLAY="$display" xdotool key --clearmodifiers alt+F4
-    local deadline=$((SECONDS + 10))
-    while [ ! -e "$ended" ] && ((SECONDS < deadline)); do sleep 0.2; done
-    [ ! -e "$ended" ] || return 0
-    echo "fresh-check: the chat window did not close after Alt+F4 (try $try)" >&2
-  done
-  return 1
-}
-
-run_the_run_command() {
-  local display
-  display=$(free_display)
-  show_and_close "$display" &
-  local watcher=$!
+# The run command where there is no desktop session: it installs and builds
+# everything, then the program says that there is no graphical session, the
+# command says how to start it later, and both end with 1.
+run_without_a_desktop() {
   local status=0
-  timeout "$command_timeout" chroot "$root" /usr/bin/env -i "${root_env[@]}" DISPLAY=":$display" \
-    bash -c "cd /root/kvelmar && $run_command" || status=$?
-  echo "$status" >"$work/run-status"
-  local shown=0
-  wait "$watcher" || shown=$?
-  ((shown == 0)) || fail "the run command did not show the chat window, or it did not close (exit code $status)"
-  ((status == 0)) || fail "the run command ended with code $status after its window was closed"
+  timeout "$command_timeout" chroot "$root" /usr/bin/env -i "${root_env[@]}" \
+    bash -c "cd /root/kvelmar && $run_command" 2>&1 | tee "$work/run-without-a-desktop.log" ||
+    status=$?
+  ((status == 1)) || fail "the run command without a desktop ended with code $status, not 1"
+  local said="kvelmar: no graphical session (DISPLAY and WAYLAND_DISPLAY are not set); start it from a desktop"
+  grep -qxF "$said" "$work/run-without-a-desktop.log" ||
+    fail "the run command without a desktop did not say: $said"
+  grep -q "^Kvelmar is built. Start it later" "$work/run-without-a-desktop.log" ||
+    fail "the run command without a desktop did not say how to start the program later"
+  log "without a desktop the run command built the program, said so and ended with code 1"
+}
+
+# The run command on a desktop, from the harness in the clone (its packages are
+# installed by now): an X server with openbox in a network namespace of its
+# own, so that no Kvelmar on this machine holds the chat port; the harness
+# waits for the chat window, saves the screen, closes the window with Alt+F4
+# and expects exit code 0.
+run_on_a_desktop() {
+  timeout "$command_timeout" chroot "$root" /usr/bin/env -i "${root_env[@]}" bash -c \
+    "cd /root/kvelmar && python3 tests/support/desktop.py smoke --netns \
+       --timeout $command_timeout --screenshot /tmp/kvelmar-window.png -- $run_command" ||
+    fail "the run command did not show the chat window, or did not end with code 0 once it was closed"
+  cp "$root/tmp/kvelmar-window.png" "$work/window.png"
   log "the run command showed the chat window and ended with code 0 when it was closed"
 }
 
@@ -213,7 +150,8 @@ inside() {
   # namespace's view clean for anything that outlives a stage.
   trap 'note_failed_stage; unmount_root' EXIT
   mount_root
-  stage "run command ($run_command): install, build, show the window" run_the_run_command
+  stage "run command without a desktop ($run_command): install, build, say so" run_without_a_desktop
+  stage "run command on a desktop: show the window, close it" run_on_a_desktop
   stage "test command (KV_SUITES=\"$suites\" $test_command)" run_the_test_command
 }
 

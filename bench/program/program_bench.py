@@ -9,14 +9,14 @@ The program binds UDP port 15251: run this in a network namespace of its own
 (tools/bench.sh does). Prints one row per figure: the figure, its value and
 its target, separated by two spaces or more.
 
-With --wine the executable is the Windows program, started with `wine` (whose
-prefix and server the caller has prepared, the server already running, in the
-same network namespace): start-up and close are timed as above, after one
-untimed start that loads Wine's own libraries, and every row says "under
+With --wine the executable is the Windows program, started with `wine` in a
+Wine session of the harness (tests/support/desktop.py) in the prefix given,
+which is prepared if need be: start-up and close are timed as above, after
+one untimed start that loads Wine's own libraries, and every row says "under
 Wine". Wine shows a window of its own for the program's taskbar entry, of one
 pixel; the start-up counts to the chat window.
 
-Usage: python3 program_bench.py [--wine] KVELMAR_EXECUTABLE [runs]
+Usage: python3 program_bench.py [--wine PREFIX] KVELMAR_EXECUTABLE [runs]
 """
 
 import ctypes
@@ -30,15 +30,17 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tests", "e2e"))
-import kvharness as k  # noqa: E402
+                                "tests", "support"))
+import desktop  # noqa: E402
 
 CHAT_PORT = 15251
 CAPTION = "^Kvelmar$"
 
 
-# Set by --wine: the command that starts the program, and the rows' mark.
+# Set by --wine: the command that starts the program, its environment (the
+# Wine session's), and the rows' mark.
 LAUNCHER = []
+ENVIRONMENT = None
 MARK = ""
 
 
@@ -52,14 +54,14 @@ class MapWatch:
     def __init__(self, display):
         self.maps = []  # (time, window)
         self._env = display.env
-        self._xev = subprocess.Popen(
+        self._xev = desktop.spawn(
             ["stdbuf", "-o0", "xev", "-root", "-event", "substructure", "-event", "property"],
             env=display.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self._ready = threading.Event()
         self._thread = threading.Thread(target=self._read, daemon=True)
         self._thread.start()
         # A property change on the root window shows that xev is listening.
-        k.wait_for(self._poke_until_ready, what="xev")
+        desktop.wait_for(self._poke_until_ready, what="xev")
 
     def _poke_until_ready(self):
         subprocess.run(["xprop", "-root", "-f", "KV_BENCH", "8s", "-set", "KV_BENCH", "ready"],
@@ -76,8 +78,7 @@ class MapWatch:
                 self.maps.append((now, int(match.group(1), 16) if match else 0))
 
     def close(self):
-        self._xev.terminate()
-        self._xev.wait()
+        desktop.stop(self._xev)
 
 
 class Flood:
@@ -107,15 +108,6 @@ class Flood:
         self._thread.join()
 
 
-def chat_window(display):
-    """The chat window; not Wine's one-pixel window of the taskbar entry,
-    which has the same name."""
-    for window in display.find_windows(CAPTION):
-        if display.window_geometry(window)[2:] != (1, 1):
-            return window
-    return None
-
-
 def is_large(display, window):
     out = display.run(["xwininfo", "-id", str(window)], check=False).stdout
     sizes = re.findall(r"(?:Width|Height): (\d+)", out)
@@ -125,17 +117,20 @@ def is_large(display, window):
 def start(display, exe, watch):
     before = len(watch.maps)
     t0 = time.monotonic()
-    proc = subprocess.Popen(LAUNCHER + [exe], env=display.env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
+    proc = desktop.spawn(LAUNCHER + [exe], env=ENVIRONMENT or display.env,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not LAUNCHER:
-        k.wait_for(lambda: len(watch.maps) > before, interval=0.001,
-                   what="the window to be mapped")
+        desktop.wait_for(lambda: len(watch.maps) > before, interval=0.001,
+                         what="the window to be mapped")
         shown_ms = (watch.maps[before][0] - t0) * 1000
         return proc, display.wait_window(CAPTION), shown_ms
-    window = k.wait_for(lambda: chat_window(display), what="the chat window")
+    # Wine's one-pixel window of the taskbar entry has the same name; the
+    # harness passes it over.
+    window = display.wait_window(CAPTION, timeout=45.0)
     # The first window mapped that has the chat window's size: its frame.
-    shown = k.wait_for(lambda: next((t for t, w in watch.maps[before:] if is_large(display, w)),
-                                    None), what="the chat window's map")
+    shown = desktop.wait_for(
+        lambda: next((t for t, w in watch.maps[before:] if is_large(display, w)), None),
+        what="the chat window's map")
     return proc, window, (shown - t0) * 1000
 
 
@@ -221,19 +216,25 @@ def wakeups(pid, seconds):
 
 
 def main():
-    global LAUNCHER, MARK
+    global LAUNCHER, ENVIRONMENT, MARK
     args = sys.argv[1:]
+    wine_prefix = None
     if args and args[0] == "--wine":
+        wine_prefix = desktop.prepare_wine_prefix(args[1])
         LAUNCHER = ["wine"]
         MARK = ", under Wine"
-        args = args[1:]
+        args = args[2:]
     exe = os.path.abspath(args[0])
     runs = int(args[1]) if len(args) > 1 else 5
-    k.require("stdbuf", "xev")
-    display = k.Display()
+    desktop.require("stdbuf", "xev", "xprop", "xdotool", "xwininfo")
+    display = desktop.Display()
     watch = None
     closer = None
+    wine = None
     try:
+        if wine_prefix:
+            wine = desktop.WineSession(display, wine_prefix)
+            ENVIRONMENT = wine.env
         watch = MapWatch(display)
         closer = WindowCloser(display)
         if LAUNCHER:
@@ -257,7 +258,7 @@ def main():
         for _ in range(runs):
             proc, window, _ = start(display, exe, watch)
             flood = Flood()
-            k.wait_for(lambda: flood.sent >= 100000, what="the flood to get going")
+            desktop.wait_for(lambda: flood.sent >= 100000, what="the flood to get going")
             try:
                 closed_ms, code = close(closer, proc, window)
             finally:
@@ -289,6 +290,8 @@ def main():
             closer.shut()
         if watch is not None:
             watch.close()
+        if wine is not None:
+            wine.close()
         display.close()
 
 

@@ -1,26 +1,32 @@
 """Drives the real kvelmar executable as a person would.
 
-An X server (Xvfb) with a light window manager (openbox), the program started
-as a plain process (optionally inside a network namespace), xdotool for the
-mouse and the keyboard, and the X clipboard to read what the history shows.
-Every wait polls a condition against a deadline; nothing sleeps blindly.
+The desktop comes from the one harness, tests/support/desktop.py: an X server
+(Xvfb) with a light window manager (openbox), network namespaces, the Wine
+session. This module adds what is Kvelmar's own: the program started as a
+plain process (optionally inside a network namespace), the places of its
+controls for xdotool's mouse and keyboard, and the X clipboard to read what
+the history shows. Every wait polls a condition against a deadline; nothing
+sleeps blindly.
 
 The same tests drive the Windows program under Wine, whose windows are X11
-windows too: with KV_E2E_WINEPREFIX naming a prepared Wine prefix (fonts in
-place, as tools/test-windows.sh makes it), KVELMAR_EXE is kvelmar.exe and runs
-under Wine, and KV_E2E_WINDOW_TEXT names the reader of the controls that Wine
-gives no copy of (window_text.cpp). What differs between the two lives in the
-class Platform below.
+windows too: with KV_E2E_WINEPREFIX naming a prepared Wine prefix (desktop.py
+prepare-wine makes one, as tools/test-windows.sh does), KVELMAR_EXE is
+kvelmar.exe and runs under Wine, and KV_E2E_WINDOW_TEXT names the reader of
+the controls that Wine gives no copy of (window_text.cpp). What differs
+between the two lives in the class Platform below.
 """
 
 import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
-import threading
-import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import desktop  # noqa: E402
+from desktop import MissingProgram, NetworkPair, network_namespaces_available, require  # noqa: E402,F401
 
 WINE_PREFIX = os.environ.get("KV_E2E_WINEPREFIX")
 WINE = bool(WINE_PREFIX)
@@ -66,30 +72,7 @@ def scaled(rect, dpi):
 
 def wait_for(condition, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
     """Polls condition() until it returns a true value; returns that value."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise TimeoutError("timed out waiting for " + what)
-        time.sleep(interval)
-
-
-class MissingProgram(RuntimeError):
-    """A program that a test starts is not installed."""
-
-    def __init__(self, program):
-        super().__init__("missing program: %s (add its package to tools/deps.sh)" % program)
-
-
-def require(*programs):
-    """Fails naming the first of the programs that is not installed: each
-    comes from a package that tools/deps.sh installs, and an absent one must
-    fail a test by name, not skip it or fail it halfway through."""
-    for program in programs:
-        if not shutil.which(program):
-            raise MissingProgram(program)
+    return desktop.wait_for(condition, timeout=timeout, interval=interval, what=what)
 
 
 def executable():
@@ -99,142 +82,46 @@ def executable():
     return path
 
 
-class Display:
-    """An Xvfb server with openbox (or with no window manager at all), for the
-    duration of a test. The programs started on it see a display of dpi pixels
-    per inch: the Windows program through Wine's LogPixels, the Linux program
-    through Qt's scale factor."""
+def centred(display, window, client_size):
+    """Whether the window shows its own area of client_size and stands, with
+    its frame, where a centred window stands: at left = (screen width - frame
+    width) / 2 and top = (screen height - frame height) / 2, in whole pixels."""
+    screen_width, screen_height = display.screen_size()
+    x, y, width, height = display.frame_geometry(window)
+    return (display.window_geometry(window)[2:] == client_size
+            and (x, y) == ((screen_width - width) // 2, (screen_height - height) // 2))
 
-    def __init__(self, width=1280, height=1024, window_manager=True, dpi=96):
-        self.dpi = dpi
+
+def wait_centred(test, display, window, client_size):
+    """Fails test unless the window is centred (see centred) within a few
+    seconds: the window manager frames a window just after it appears, and
+    the window is placed again by its frame."""
+    try:
+        wait_for(lambda: centred(display, window, client_size), timeout=5.0,
+                 what="the window centred")
+    except TimeoutError:
+        test.fail("not centred: %r with its frame, %r without, on %r" % (
+            display.frame_geometry(window), display.window_geometry(window)[:2],
+            display.screen_size()))
+
+
+class Display(desktop.Display):
+    """The harness's display with the tools the tests drive it with. The
+    programs started on it see a display of dpi pixels per inch: the Windows
+    program through Wine's LogPixels, the Linux program through Qt's scale
+    factor; the tests give the places of controls in 96-DPI pixels."""
+
+    def __init__(self, width=1280, height=1024, window_manager=True, xvfb_args=(), dpi=96):
         require("Xvfb", "xdpyinfo", "openbox", "xprop", "setxkbmap", "xdotool", "xwininfo", "xclip",
                 "import")
-        self.number = self._free_number()
-        self.name = ":%d" % self.number
-        self.env = dict(os.environ, DISPLAY=self.name)
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.env.pop("QT_QPA_PLATFORM", None)
-        self._wine_prefixes = {}
-        # xdotool types Cyrillic through the Russian layout (setxkbmap us,ru).
-        self._xvfb = subprocess.Popen(
-            ["Xvfb", self.name, "-screen", "0", "%dx%dx24" % (width, height), "-nolisten", "tcp",
-             "-noreset"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: self._xvfb.poll() is None and self.run(["xdpyinfo"], check=False).returncode == 0,
-                 what="Xvfb on " + self.name)
-        self._wm = None
-        if window_manager:
-            self._wm = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            wait_for(lambda: "_NET_SUPPORTING_WM_CHECK(WINDOW)" in self.run(
-                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False).stdout,
-                what="openbox")
-        self.run(["setxkbmap", "-layout", "us,ru"], check=False)
-
-    @staticmethod
-    def _free_number():
-        for n in range(90, 400):
-            if not os.path.exists("/tmp/.X11-unix/X%d" % n) and not os.path.exists("/tmp/.X%d-lock" % n):
-                return n
-        raise RuntimeError("no free X display number")
-
-    def run(self, argv, check=True, input=None):
-        try:
-            return subprocess.run(argv, env=self.env, check=check, capture_output=True, text=True,
-                                  input=input, timeout=60)
-        except FileNotFoundError:
-            raise MissingProgram(argv[0]) from None
-
-    def xdotool(self, *args):
-        return self.run(["xdotool"] + [str(a) for a in args]).stdout.strip()
-
-    def find_windows(self, name, visible=True):
-        args = ["xdotool", "search"]
-        if visible:
-            args.append("--onlyvisible")
-        args += ["--name", name]
-        out = self.run(args, check=False).stdout.split()
-        return [int(w) for w in out if not PLATFORM.is_application_window(self, int(w))]
+        super().__init__(width, height, window_manager, xvfb_args, dpi=dpi)
 
     def wait_window(self, name, timeout=DEFAULT_TIMEOUT):
-        return wait_for(lambda: self.find_windows(name), timeout=timeout,
-                        what="a window named %r" % name)[0]
-
-    def window_geometry(self, window):
-        """The client area's position on the screen and its size: (x, y, w, h)."""
-        out = self.run(["xwininfo", "-id", str(window)]).stdout
-        fields = {}
-        for line in out.splitlines():
-            line = line.strip()
-            if ":" in line:
-                key, _, value = line.partition(":")
-                fields[key.strip()] = value.strip()
-        return (int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
-                int(fields["Width"]), int(fields["Height"]))
-
-    def window_properties(self, window):
-        """The window's X properties as xprop prints them, one per line."""
-        return self.run(["xprop", "-id", str(window)], check=False).stdout
-
-    def active_window(self):
-        return self.run(["xdotool", "getactivewindow"], check=False).stdout.strip()
-
-    def minimise_and_restore(self, window):
-        """Minimises a window through the window manager, then activates it as
-        its taskbar entry does; returns once it is shown and active again."""
-        self.xdotool("windowminimize", "--sync", window)
-        wait_for(lambda: "_NET_WM_STATE_HIDDEN" in self.window_properties(window),
-                 what="the window minimised")
-        self.xdotool("windowactivate", window)
-        wait_for(lambda: "_NET_WM_STATE_HIDDEN" not in self.window_properties(window)
-                 and window in self.find_windows(".*"), what="the window restored")
-
-    def screen_size(self):
-        out = self.run(["xdpyinfo"]).stdout
-        for line in out.splitlines():
-            if "dimensions:" in line:
-                w, h = line.split()[1].split("x")
-                return int(w), int(h)
-        raise RuntimeError("no screen size")
+        return super().wait_window(name, timeout)
 
     def click(self, window, control_rect, button=1):
         """Clicks the middle of a control, given in 96-DPI pixels."""
-        x, y, _, _ = self.window_geometry(window)
-        left, top, width, height = scaled(control_rect, self.dpi)
-        self.xdotool("mousemove", x + left + width // 2, y + top + height // 2)
-        self.xdotool("click", button)
-
-    def key(self, *keys):
-        self.xdotool("key", "--clearmodifiers", "--delay", 30, *keys)
-
-    def type_text(self, text):
-        if text:
-            self.xdotool("type", "--delay", 30, "--", text)
-
-    def set_clipboard(self, text):
-        # xclip stays behind as the selection's owner: it must not hold our pipes.
-        subprocess.run(["xclip", "-i", "-selection", "clipboard"], env=self.env, input=text.encode(),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30, check=True)
-
-    def copy_selection(self, *keys, timeout=2.0):
-        """Presses the copy keys and returns what they put on the clipboard: polls
-        for the change, since the copy reaches the clipboard asynchronously. An
-        empty selection copies nothing; that reads as the empty text once
-        timeout has passed."""
-        sentinel = "\x01kv-clipboard-sentinel\x01"
-        self.set_clipboard(sentinel)
-        self.key(*keys)
-        try:
-            return wait_for(lambda: (lambda t: t if t != sentinel else None)(self.clipboard()),
-                            timeout=timeout, what="the copy")
-        except TimeoutError:
-            return ""
-
-    def clipboard(self):
-        return self.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
-
-    def screenshot(self, path):
-        self.run(["import", "-window", "root", path])
+        super().click(window, scaled(control_rect, self.dpi), button)
 
     def read_text(self, window, control_rect):
         """What a person reads in a control of the window (given in 96-DPI
@@ -246,185 +133,18 @@ class Display:
         left, top, width, height = scaled(control_rect, self.dpi)
         edge = 3 * self.dpi // 96
         left, top, width, height = left + edge, top + edge, width - 2 * edge, height - 2 * edge
-        image = self.run_bytes(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (
+        image = subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (
             width, height, x + left, y + top), "+repage", "-colorspace", "Gray", "-resize",
-            "%d%%" % (400 * 96 // self.dpi), "png:-"])
+            "%d%%" % (400 * 96 // self.dpi), "png:-"], env=self.env, check=True,
+            capture_output=True, timeout=60).stdout
         return subprocess.run(["tesseract", "-", "-", "-l", "rus", "--psm", "7"], input=image,
                               capture_output=True, timeout=60, check=True).stdout.decode().strip()
 
-    def run_bytes(self, argv):
-        return subprocess.run(argv, env=self.env, check=True, capture_output=True,
-                              timeout=60).stdout
-
     def wine_prefix(self, netns_prefix):
-        """The Wine prefix of the programs started on this display in the
-        network namespace that netns_prefix enters: made on first use, with its
-        Wine server running in that namespace until the display closes."""
-        key = tuple(netns_prefix)
-        if key not in self._wine_prefixes:
-            self._wine_prefixes[key] = WinePrefix(self, netns_prefix)
-        return self._wine_prefixes[key]
-
-    def close(self):
-        for prefix in self._wine_prefixes.values():
-            prefix.close()
-        self._wine_prefixes.clear()
-        for proc in (self._wm, self._xvfb):
-            if proc is not None and proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(5)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
-
-
-class NetworkPair:
-    """Two network namespaces joined by a veth pair, each with a 10.x address."""
-
-    _counter = 0
-
-    def __init__(self, subnet="10.251"):
-        require("ip")
-        NetworkPair._counter += 1
-        tag = "%d%d" % (os.getpid() % 10000, NetworkPair._counter)
-        self.ns = ["kva" + tag, "kvb" + tag]
-        self.addresses = ["%s.%d.1" % (subnet, NetworkPair._counter),
-                          "%s.%d.2" % (subnet, NetworkPair._counter)]
-        self.broadcast = "%s.%d.255" % (subnet, NetworkPair._counter)
-        veth = ["va" + tag, "vb" + tag]
-        for ns in self.ns:
-            _ip("netns", "add", ns)
-        _ip("link", "add", veth[0], "type", "veth", "peer", "name", veth[1])
-        for i in (0, 1):
-            _ip("link", "set", veth[i], "netns", self.ns[i])
-            self.exec(i, ["ip", "addr", "add", self.addresses[i] + "/24", "dev", veth[i]])
-            self.exec(i, ["ip", "link", "set", veth[i], "up"])
-            self.exec(i, ["ip", "link", "set", "lo", "up"])
-
-    def prefix(self, side):
-        return ["ip", "netns", "exec", self.ns[side]]
-
-    def exec(self, side, argv, **kwargs):
-        return _run_checked(self.prefix(side) + argv, **kwargs)
-
-    def start_counting_peer(self, port, add_cleanup, side=1):
-        """Starts a peer on `side` that keeps every datagram it receives on
-        `port`; returns a function giving the datagrams so far. add_cleanup
-        (a test's addCleanup) gets the peer's ending."""
-        code = ("import socket\n"
-                "s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
-                "s.bind(('%s',%d))\n"
-                "print('ready',flush=True)\n"
-                "while True:\n"
-                "  d,_=s.recvfrom(65536)\n"
-                "  print(d.hex(),flush=True)\n") % (self.addresses[side], port)
-        proc = subprocess.Popen(self.prefix(side) + ["python3", "-c", code],
-                                stdout=subprocess.PIPE, text=True)
-        # Cleanups run last first: kill, reap, close the pipe.
-        add_cleanup(proc.stdout.close)
-        add_cleanup(proc.wait)
-        add_cleanup(proc.kill)
-        if proc.stdout.readline().strip() != "ready":
-            raise RuntimeError("the counting peer did not start")
-        received = []
-
-        def pump():
-            for line in proc.stdout:
-                received.append(bytes.fromhex(line.strip()))
-        threading.Thread(target=pump, daemon=True).start()
-        return lambda: list(received)
-
-    def close(self):
-        for ns in self.ns:
-            subprocess.run(["ip", "netns", "del", ns], capture_output=True)
-
-
-def _ip(*args):
-    _run_checked(["ip"] + list(args))
-
-
-def _run_checked(argv, timeout=30, **kwargs):
-    """Runs a set-up command; its failure says what it printed."""
-    result = subprocess.run(argv, capture_output=True, text=True, timeout=timeout, **kwargs)
-    if result.returncode != 0:
-        raise RuntimeError("%s ended with code %d: %s" % (
-            " ".join(argv), result.returncode, (result.stderr or result.stdout).strip()))
-    return result
-
-
-def network_namespaces_available():
-    if os.geteuid() != 0:
-        return False
-    require("ip")
-    probe = "kvprobe%d" % os.getpid()
-    ok = subprocess.run(["ip", "netns", "add", probe], capture_output=True).returncode == 0
-    subprocess.run(["ip", "netns", "del", probe], capture_output=True)
-    return ok
-
-
-class WinePrefix:
-    """A copy of the prepared Wine prefix whose Wine server runs in one network
-    namespace: Wine creates every socket in its server, so programs in two
-    namespaces need two servers, and a server belongs to one prefix."""
-
-    _counter = 0
-    # Wine's own programs and libraries, which nothing writes to: the copy links
-    # them instead of copying several hundred megabytes.
-    _SHARED = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".ds", ".tlb",
-               ".ttf", ".fon", ".nls", ".msstyles", ".vxd", ".com", ".mui")
-
-    def __init__(self, display, netns_prefix):
-        require("wine", "wineserver", "wineboot")
-        if not os.path.isfile(os.path.join(WINE_PREFIX, "system.reg")):
-            raise RuntimeError("KV_E2E_WINEPREFIX=%s is no prepared Wine prefix "
-                               "(tools/test-windows.sh prepares one)" % WINE_PREFIX)
-        WinePrefix._counter += 1
-        self.path = os.path.join(scratch_dir(), "wine-prefix-%d-%d" % (os.getpid(),
-                                                                       WinePrefix._counter))
-        shutil.rmtree(self.path, ignore_errors=True)
-        shutil.copytree(WINE_PREFIX, self.path, symlinks=True, copy_function=self._link_or_copy,
-                        ignore=shutil.ignore_patterns("wineserver"))
-        self.netns_prefix = list(netns_prefix)
-        self.env = dict(display.env, WINEPREFIX=self.path, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
-        # The server, then Wine's background programs (started by the first
-        # program of a server), detached from every pipe: a program's own
-        # output pipes must end with it, not with them.
-        try:
-            self.run(["wineserver", "--persistent"])
-            if display.dpi != 96:
-                self.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
-                          "/t", "REG_DWORD", "/d", str(display.dpi), "/f"])
-            self.run(["wine", "cmd.exe", "/c", "exit"])
-        except BaseException:
-            self.close()  # a server that started must not outlive the test
-            raise
-
-    @classmethod
-    def _link_or_copy(cls, source, target):
-        if source.lower().endswith(cls._SHARED):
-            try:
-                os.link(source, target)
-                return
-            except OSError:
-                pass  # another file system: copied below
-        shutil.copy2(source, target)
-
-    def run(self, argv, timeout=120):
-        """Runs a Wine program (or the server) in the prefix's namespace. What
-        it leaves running holds no pipe of ours."""
-        code = subprocess.run(self.netns_prefix + argv, env=self.env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                              timeout=timeout).returncode
-        if code != 0:
-            raise RuntimeError("%s ended with code %d" % (" ".join(argv), code))
-
-    def close(self):
-        for argv in (["wineserver", "--kill"], ["wineserver", "--wait"]):
-            subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL, capture_output=True,
-                           timeout=60)
-        shutil.rmtree(self.path, ignore_errors=True)
+        """The Wine session of the programs started on this display in the
+        network namespace that netns_prefix enters, in a copy of the prepared
+        prefix: made on first use, ended with the display."""
+        return self.wine(WINE_PREFIX, netns_prefix)
 
 
 class Platform:
@@ -438,9 +158,6 @@ class Platform:
         if display.dpi == 96:
             return display.env
         return dict(display.env, QT_SCALE_FACTOR=str(display.dpi / 96))
-
-    def is_application_window(self, display, window):
-        return False
 
     def controls(self, program, window_class, title):
         """The visible controls of the program's windows of that class and
@@ -468,13 +185,6 @@ class WinePlatform(Platform):
 
     def environment(self, display, netns_prefix):
         return display.wine_prefix(netns_prefix).env
-
-    def is_application_window(self, display, window):
-        # The hidden application window, which owns the taskbar entry, carries
-        # the program's title too; it has no size, which X shows as 1x1. A
-        # window that is gone is no candidate either.
-        out = display.run(["xwininfo", "-id", str(window)], check=False).stdout
-        return "Width:" not in out or ("Width: 1\n" in out and "Height: 1\n" in out)
 
     # Wine's message boxes copy nothing on Ctrl+C and a Windows list box has no
     # copy at all: a small Windows program reads the controls' texts out
@@ -526,22 +236,20 @@ class Program:
         self.display = display
         self.netns_prefix = list(prefix)
         self.platform = platform or PLATFORM
-        self.proc = subprocess.Popen(list(prefix) + self.platform.command(path or executable(), args),
-                                     env=self.platform.environment(display, prefix),
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.proc = desktop.spawn(list(prefix) + self.platform.command(path or executable(), args),
+                                  env=self.platform.environment(display, prefix),
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.window = None
         self.name = name
 
     def wait_window(self, timeout=DEFAULT_TIMEOUT):
-        def find():
+        """The chat window, once shown and framed."""
+        def running():
             if self.proc.poll() is not None:
-                raise RuntimeError("kvelmar ended with code %s" % self.proc.returncode)
-            for w in self.display.find_windows("^%s$" % self.name):
-                pid = self.display.run(["xdotool", "getwindowpid", str(w)], check=False).stdout.strip()
-                if pid == str(self.proc.pid) or not pid:
-                    return w
-            return None
-        self.window = wait_for(find, timeout=timeout, what="the chat window")
+                raise RuntimeError("kvelmar ended with code %s: %s" % (
+                    self.proc.returncode, desktop.read_available(self.proc.stderr)[-4000:]))
+        self.window = self.display.main_window("^%s$" % self.name, pid=self.proc.pid,
+                                               timeout=timeout, alive=running)
         return self.window
 
     def click(self, control):
@@ -637,15 +345,14 @@ class Program:
         return "\n".join(lines)
 
     def kill(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGKILL)
-            self.proc.wait()
+        desktop.stop(self.proc, grace=0.5)
         for stream in (self.proc.stdout, self.proc.stderr):
             if stream:
                 stream.close()
 
 
 def scratch_dir():
+    """Where tests keep their screenshots and files."""
     base = os.environ.get("KV_E2E_OUT") or tempfile.gettempdir()
     os.makedirs(base, exist_ok=True)
     return base

@@ -29,19 +29,7 @@ class DialogTest(unittest.TestCase):
 
     def test_address_typed_into_the_four_fields_appears_in_the_list(self):
         dialog = self.open_dialog()
-        screen_w, screen_h = self.display.screen_size()
-
-        def centred():
-            # The frame may shift the client area by its border; the window
-            # manager frames the dialog just after it appears.
-            x, y, width, height = self.display.window_geometry(dialog)
-            return ((width, height) == (202, 111) and abs(x + width // 2 - screen_w // 2) <= 10
-                    and abs(y + height // 2 - screen_h // 2) <= 30)
-        try:
-            k.wait_for(centred, timeout=3.0, what="the dialog centred")
-        except TimeoutError:
-            self.fail("not centred: %r on %dx%d" % (
-                self.display.window_geometry(dialog), screen_w, screen_h))
+        k.wait_centred(self, self.display, dialog, (202, 111))
         # Each full field hands the focus on by itself; the short ones take a Tab.
         self.display.type_text("127")
         self.display.type_text("0")

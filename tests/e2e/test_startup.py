@@ -1,6 +1,9 @@
 """Starting and closing the program, as a person sees it."""
 
 import os
+import struct
+import subprocess
+import tempfile
 import unittest
 
 import kvharness as k
@@ -15,6 +18,7 @@ CLIENT_AREAS = [
 # The labels of the chat window, which size themselves to their text: where
 # they start, and the height of one line of Tahoma at 8 points (in 96-DPI pixels).
 CHAT_LABELS = {"Список IP собеседников:": (416 + 8, 24, 13), "ваш ник:": (416 + 8, 408, 13)}
+CLIENT_SIZE = (595, 486)
 
 
 class StartupTest(unittest.TestCase):
@@ -31,19 +35,7 @@ class StartupTest(unittest.TestCase):
     def test_window_is_centred_with_the_message_edit_focused_and_closes_with_code_0(self):
         # The program reads no argument: the toolkit's own options change nothing.
         program = self.start(args=["-qwindowtitle", "X", "-qwindowgeometry", "200x100+0+0"])
-        screen_w, screen_h = self.display.screen_size()
-
-        def centred():
-            # The frame may shift the client area by its border; the window
-            # manager frames the window just after it appears.
-            x, y, width, height = self.display.window_geometry(program.window)
-            return ((width, height) == (595, 486) and abs(x + width // 2 - screen_w // 2) <= 10
-                    and abs(y + height // 2 - screen_h // 2) <= 30)
-        try:
-            k.wait_for(centred, timeout=3.0, what="the window centred")
-        except TimeoutError:
-            self.fail("not centred: %r on %dx%d" % (
-                self.display.window_geometry(program.window), screen_w, screen_h))
+        k.wait_centred(self, self.display, program.window, CLIENT_SIZE)
         # Typing at once lands in the message edit: what a person types first
         # goes there, once the window shows as the active one (Wine's windows
         # take the focus a moment after they appear).
@@ -148,6 +140,67 @@ class StartupTest(unittest.TestCase):
             k.wait_for(lambda: not display.find_windows("^Шрифт$"), what="the font dialog to close")
         program.close_window()
         self.assertEqual(program.wait_exit(), 0)
+    def test_first_position_is_centred_however_late_the_window_manager_frames_it(self):
+        # Where the window manager frames the window only after it was shown
+        # (one that starts late), or only after a delay (a busy one), the
+        # window is placed again by its frame once the frame is there.
+        def late(display, start):
+            program = start()
+            k.wait_for(lambda: display.find_windows("^Kvelmar$"), what="the bare window")
+            display.start_window_manager()
+            return program
+
+        def paused(display, start):
+            with display.window_manager_paused():
+                program = start()
+                k.wait_for(lambda: display.find_windows("^Kvelmar$", visible=False),
+                           what="the window to be made")
+            return program
+
+        for name, frame_late in (("a window manager that starts late", late),
+                                 ("a window manager that frames late", paused)):
+            with self.subTest(name):
+                display = k.Display(window_manager=frame_late is paused)
+                self.addCleanup(display.close)
+                programs = []
+
+                def start():
+                    programs.append(k.Program(display))
+                    return programs[-1]
+                try:
+                    program = frame_late(display, start)
+                    program.wait_window()
+                    k.wait_centred(self, display, program.window, CLIENT_SIZE)
+                finally:
+                    # The next copy needs the chat port.
+                    for program in programs:
+                        program.kill()
+                    display.close()
+
+    @k.linux_only("the Windows program always has a desktop")
+    def test_without_a_graphical_session_says_so_in_one_line_and_exits_with_1(self):
+        # A display that exists and refuses the program: X's access control
+        # asks for a cookie that the program does not have.
+        with tempfile.NamedTemporaryFile(prefix="kv-cookie-") as cookie:
+            field = lambda data: struct.pack(">H", len(data)) + data  # noqa: E731
+            cookie.write(struct.pack(">H", 0xFFFF) + field(b"") + field(b"")
+                         + field(b"MIT-MAGIC-COOKIE-1") + field(os.urandom(16)))
+            cookie.flush()
+            refusing = k.Display(window_manager=False, xvfb_args=["-auth", cookie.name])
+            self.addCleanup(refusing.close)
+        rows = [({}, "DISPLAY and WAYLAND_DISPLAY are not set"),
+                ({"DISPLAY": refusing.name}, "cannot connect to DISPLAY=" + refusing.name)]
+        for session, reason in rows:
+            with self.subTest(reason):
+                env = {name: value for name, value in os.environ.items()
+                       if name not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                       "XDG_SESSION_TYPE")}
+                env.update(session, XAUTHORITY=os.devnull)
+                result = subprocess.run([k.executable()], env=env, capture_output=True,
+                                        text=True, timeout=60)
+                self.assertEqual(
+                    (result.returncode, result.stderr),
+                    (1, "kvelmar: no graphical session (%s); start it from a desktop\n" % reason))
 
     @k.linux_only("under Wine the X server's end is met by Wine's X11 driver, which ends the "
                   "process itself with code 1; Windows has no such event for the program")

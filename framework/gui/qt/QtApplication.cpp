@@ -3,6 +3,7 @@
 // requests, and the process-wide settings made at start.
 #include <malloc.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <QAbstractEventDispatcher>
@@ -24,6 +25,8 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -96,6 +99,95 @@ void WatchForLostDisplay(QtMsgType type, const QMessageLogContext& context, cons
   // The dialogs live in frames that are never returned to.
   EndRunningDialogs(/*detach=*/true);
   end_now_hook();
+}
+
+// What Qt and the libraries under it (Xlib, libwayland) write to standard
+// error while Qt starts its platform, held back until it is known whether
+// there is a window system to talk to at all. Without one, Qt would print what
+// each platform plugin tried and abort with advice to reinstall; the program
+// says in one line what is missing instead and ends with exit code 1.
+class HeldStandardError {
+ public:
+  // Standard error goes to a file in memory from here on.
+  HeldStandardError() {
+    std::fflush(stderr);
+    saved_ = ::dup(STDERR_FILENO);
+    held_ = ::memfd_create("kvelmar-start", MFD_CLOEXEC);
+    if (saved_ < 0 || held_ < 0 || ::dup2(held_, STDERR_FILENO) < 0) Restore();
+  }
+  ~HeldStandardError() { Release(); }
+
+  // Standard error is the process's own again; what was held is dropped.
+  void Restore() {
+    std::fflush(stderr);
+    if (saved_ >= 0) {
+      ::dup2(saved_, STDERR_FILENO);
+      ::close(saved_);
+      saved_ = -1;
+    }
+  }
+
+  // Standard error is the process's own again, with what was held written to it.
+  void Release() {
+    Restore();
+    if (held_ < 0) return;
+    char buffer[4096];
+    ssize_t length;
+    off_t offset = 0;
+    while ((length = ::pread(held_, buffer, sizeof buffer, offset)) > 0) {
+      offset += length;
+      for (ssize_t done = 0, n = 0; done < length; done += n) {
+        n = ::write(STDERR_FILENO, buffer + done, static_cast<std::size_t>(length - done));
+        if (n <= 0) break;
+      }
+    }
+    ::close(held_);
+    held_ = -1;
+  }
+
+ private:
+  int saved_ = -1;
+  int held_ = -1;
+};
+
+HeldStandardError* held_standard_error = nullptr;
+const char* program_name = "kvelmar";
+
+// What the environment names as the graphical session, for the one line.
+std::string MissingSessionText() {
+  auto named = [](const char* name) -> std::string {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::string(name) + "=" + value : std::string();
+  };
+  const std::string x11 = named("DISPLAY");
+  const std::string wayland = named("WAYLAND_DISPLAY");
+  std::string text = x11.empty() && wayland.empty() ? "DISPLAY and WAYLAND_DISPLAY are not set"
+                     : x11.empty() || wayland.empty()
+                         ? "cannot connect to " + wayland + x11
+                         : "cannot connect to " + wayland + " or " + x11;
+  // A platform asked for by name, which may be the one that cannot start.
+  const std::string platform = named("QT_QPA_PLATFORM");
+  return platform.empty() ? text : text + ", " + platform;
+}
+
+QtMessageHandler handler_before_start = nullptr;
+
+void WatchPlatformStart(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+  if (type == QtFatalMsg &&
+      text.contains(QLatin1String("no Qt platform plugin could be initialized"))) {
+    held_standard_error->Restore();
+    std::fprintf(stderr, "%s: no graphical session (%s); start it from a desktop\n", program_name,
+                 MissingSessionText().c_str());
+    std::fflush(stderr);
+    // Inside Qt's half-made application: nothing of it may run on the way out.
+    std::_Exit(1);
+  }
+  if (type == QtFatalMsg) held_standard_error->Release();  // Qt aborts, as it would have
+  if (handler_before_start != nullptr) {
+    handler_before_start(type, context, text);
+  } else {
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+  }
 }
 
 // Qt's application with the last catch-all: nothing thrown by framework code
@@ -234,7 +326,18 @@ void StartToolkit(int& argc, char** argv, const std::string& app_title) {
   // threshold keeps every large block in a mapping of its own, which grows in
   // place.
   mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-  application = std::make_unique<KvQApplication>(argc, argv);
+  if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') {
+    const char* slash = std::strrchr(argv[0], '/');
+    program_name = slash != nullptr ? slash + 1 : argv[0];
+  }
+  {
+    HeldStandardError held;
+    held_standard_error = &held;
+    handler_before_start = qInstallMessageHandler(WatchPlatformStart);
+    application = std::make_unique<KvQApplication>(argc, argv);
+    qInstallMessageHandler(handler_before_start);
+    held_standard_error = nullptr;
+  }
   // The toolkit's own texts (the buttons of message boxes, the edits' context
   // menus) in Russian, as every other text of the program and as on a Russian
   // Windows, whatever the user's locale.

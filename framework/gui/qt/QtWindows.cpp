@@ -1,11 +1,17 @@
 // The Qt port's windows: the form's widget with its close request, its release
 // and its framing, the window operations, the modal state and the saved focus.
+#include <xcb/xcb.h>
+
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
+#include <algorithm>
+#include <vector>
 
 #include "framework/gui/qt/QtPort_p.h"
 
@@ -13,15 +19,50 @@ namespace {
 
 const QEvent::Type kReleaseEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
+class KvWindow;
+
+// The windows that wait for their frame, and the X11 events that can bring
+// it: the window manager reparents a window into its frame and announces the
+// frame's extents in a property. Neither need move the window (a window
+// manager that frames a window where it stands, above all one that starts
+// after the window was shown, sends no configure event), so no Qt event need
+// follow them, and the widget's own frame geometry, which Qt refreshes only
+// when the window moves, can stay the bare window for good. The watch reads
+// the platform window's live frame after each such event instead. Lives as
+// long as the application it filters for.
+class FrameEvents : public QObject, public QAbstractNativeEventFilter {
+ public:
+  static void Watch(KvWindow* window);
+  static void Forget(KvWindow* window);
+  static bool Watches(const KvWindow* window);
+
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
+
+ private:
+  using QObject::QObject;
+
+  std::vector<QPointer<KvWindow>> watched_;
+};
+
+QPointer<FrameEvents> frame_events;
+
 // A form's window. Closing it asks the client; Escape does nothing.
 class KvWindow : public QWidget {
  public:
   explicit KvWindow(TWidgetClient* client) : client_(client) {
     setAttribute(Qt::WA_DeleteOnClose, false);
   }
+  ~KvWindow() override { FrameEvents::Forget(this); }
 
-  // Set while the client waits to hear that the window has its frame.
-  bool watch_framing = false;
+  // Reports WidgetFramed once the window manager has framed the window: after
+  // the events it is handling now, since Qt reads the frame from them.
+  void CheckFramedSoon() {
+    QTimer::singleShot(0, this, [this] {
+      if (!FrameEvents::Watches(this) || !FrameKnown()) return;
+      FrameEvents::Forget(this);
+      qtport::RunGuarded(client_, [this] { client_->WidgetFramed(); });
+    });
+  }
 
  protected:
   void closeEvent(QCloseEvent* event) override {
@@ -30,18 +71,6 @@ class KvWindow : public QWidget {
   }
 
   bool event(QEvent* event) override {
-    // The window manager adds the frame only after the window is mapped.
-    if (watch_framing && FrameKnown()) {
-      watch_framing = false;
-      // Not from inside this event (it may be a paint): once it is handled.
-      QTimer::singleShot(0, this, [this] {
-        if (!FrameKnown()) {
-          watch_framing = true;
-          return;
-        }
-        qtport::RunGuarded(client_, [this] { client_->WidgetFramed(); });
-      });
-    }
     if (event->type() == kReleaseEvent) {
       qtport::RunGuarded(client_, [this] { client_->WidgetReleased(); });
       return true;
@@ -55,11 +84,58 @@ class KvWindow : public QWidget {
   // window (a window centred with it lands with its corner on the centre):
   // only a frame around the whole window is the real one.
   bool FrameKnown() const {
-    return frameGeometry().size() != size() && frameGeometry().contains(geometry());
+    const QWindow* handle = windowHandle();
+    if (handle == nullptr) return false;
+    const QRect frame = handle->frameGeometry();
+    return frame.size() != handle->size() && frame.contains(handle->geometry());
   }
 
   TWidgetClient* client_;
 };
+
+void FrameEvents::Watch(KvWindow* window) {
+  if (frame_events == nullptr) {
+    frame_events = new FrameEvents(QCoreApplication::instance());
+    QCoreApplication::instance()->installNativeEventFilter(frame_events);
+  }
+  Forget(window);
+  frame_events->watched_.emplace_back(window);
+}
+
+void FrameEvents::Forget(KvWindow* window) {
+  if (frame_events == nullptr) return;
+  std::erase_if(frame_events->watched_,
+                [window](const QPointer<KvWindow>& w) { return w == nullptr || w == window; });
+}
+
+bool FrameEvents::Watches(const KvWindow* window) {
+  return frame_events != nullptr &&
+         std::find(frame_events->watched_.begin(), frame_events->watched_.end(), window) !=
+             frame_events->watched_.end();
+}
+
+bool FrameEvents::nativeEventFilter(const QByteArray& type, void* message, qintptr*) {
+  if (watched_.empty() || type != "xcb_generic_event_t") return false;
+  const auto* event = static_cast<const xcb_generic_event_t*>(message);
+  xcb_window_t window = 0;
+  switch (event->response_type & 0x7f) {
+    case XCB_REPARENT_NOTIFY:
+      window = reinterpret_cast<const xcb_reparent_notify_event_t*>(event)->window;
+      break;
+    case XCB_PROPERTY_NOTIFY:
+      window = reinterpret_cast<const xcb_property_notify_event_t*>(event)->window;
+      break;
+    case XCB_CONFIGURE_NOTIFY:
+      window = reinterpret_cast<const xcb_configure_notify_event_t*>(event)->window;
+      break;
+    default:
+      return false;
+  }
+  for (const QPointer<KvWindow>& watched : watched_) {
+    if (watched != nullptr && watched->internalWinId() == window) watched->CheckFramedSoon();
+  }
+  return false;  // Qt handles the event as ever
+}
 
 }  // namespace
 
@@ -106,17 +182,24 @@ void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bo
   if (shown && !window->isVisible()) window->show();
 }
 
+// The frame as the platform window knows it now; the widget's own frame
+// geometry can be older (see FrameEvents).
 Rect FrameRect(NativeWidget window) {
-  QRect frame = window->frameGeometry();
+  const QWindow* handle = window->windowHandle();
+  const QRect frame = handle != nullptr ? handle->frameGeometry() : window->frameGeometry();
   return Rect{frame.left(), frame.top(), frame.width(), frame.height()};
 }
 
+// Places the window itself, inside the frame that FrameRect reads, so that
+// the frame lands at left, top.
 void MoveFrame(NativeWidget window, int left, int top) {
-  window->move(left, top);
+  const QWindow* handle = window->windowHandle();
+  const QMargins frame = handle != nullptr ? handle->frameMargins() : QMargins();
+  window->setGeometry(QRect(QPoint(left + frame.left(), top + frame.top()), window->size()));
 }
 
 void WatchFraming(NativeWidget window) {
-  static_cast<KvWindow*>(window)->watch_framing = true;
+  FrameEvents::Watch(static_cast<KvWindow*>(window));
 }
 
 void ShowWindow(NativeWidget window) {
