@@ -559,6 +559,12 @@ class Display:
         subprocess.run(["xclip", "-i", "-selection", "clipboard"], env=self.env,
                        input=text.encode(), stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30, check=True)
+        # xclip takes the selection in a child of its own after it returns:
+        # until then the clipboard still reads as its last owner left it.
+        # (The read back has its line breaks as LF.)
+        read_back = text.replace("\r\n", "\n").replace("\r", "\n")
+        wait_for(lambda: self.clipboard() == read_back, timeout=10.0,
+                 what="the clipboard to be set")
 
     def clipboard(self):
         return self.run(["xclip", "-o", "-selection", "clipboard"], check=False).stdout
