@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "framework/core/SysUtils.h"
+#include "framework/core/SysUtilsWindows.h"
 #include "framework/gui/win32/Win32Port_p.h"
 
 namespace {
@@ -245,22 +246,7 @@ Rect ScreenArea() {
 
 std::string ExecutablePath() {
   // UTF-8, as the neutral code reads the path of the Linux build.
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return std::string();
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr,
-                                  0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), utf8.data(), bytes,
-                      nullptr, nullptr);
-  return utf8;
+  return ModulePath(nullptr);
 }
 
 std::string TitleCase(std::string_view text) {
