@@ -580,6 +580,16 @@ class Program:
                 stream.close()
 
 
+def renamed_copy(stem, add_cleanup):
+    """A copy of the program under another file name (stem, with ".exe"
+    under Wine) in a folder of its own; returns its path."""
+    folder = tempfile.mkdtemp(dir=scratch_dir())
+    add_cleanup(shutil.rmtree, folder, ignore_errors=True)
+    path = os.path.join(folder, stem + (".exe" if WINE else ""))
+    shutil.copy2(executable(), path)
+    return path
+
+
 def scratch_dir():
     base = os.environ.get("KV_E2E_OUT") or tempfile.gettempdir()
     os.makedirs(base, exist_ok=True)
