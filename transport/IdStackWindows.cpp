@@ -106,7 +106,7 @@ int TIdStackWindows::SockBind(TSocket socket, int family, const std::string& ip,
   // SO_REUSEADDR and take the datagrams meant for this socket. A failure
   // here (a socket that is no socket) shows in the bind's own answer.
   const int exclusive = 1;
-  ws2::setsockopt(socket, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, &exclusive, sizeof exclusive);
+  ws2::setsockopt(socket, SOL_SOCKET_WS, SO_EXCLUSIVEADDRUSE_WS, &exclusive, sizeof exclusive);
   return ws2::bind(socket, &record, sizeof record);
 }
 

@@ -383,13 +383,11 @@ TEST_F(UdpServerTest, SocketAskingToShareTheAddressCannotTakeTheServersPort) {
   TSockAddrIn address = loopback::Address("127.0.0.1", binding->Port());
   EXPECT_NE(ws2::bind(thief, &address, sizeof address), 0);
   ws2::closesocket(thief);
-#if defined(_WIN32)
   int exclusive = 0, length = sizeof exclusive;
-  ASSERT_EQ(ws2::getsockopt(binding->SystemSocket(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, &exclusive,
-                            &length),
+  ASSERT_EQ(ws2::getsockopt(binding->SystemSocket(), SOL_SOCKET_WS, SO_EXCLUSIVEADDRUSE_WS,
+                            &exclusive, &length),
             0);
   EXPECT_EQ(exclusive, 1);
-#endif
 }
 
 TEST_F(UdpServerTest, AutomaticBindingStaysAfterDeactivationAndIsReused) {
