@@ -95,7 +95,9 @@ struct Rect {
 // ---- the toolkit and its event loop ----
 void StartToolkit(int& argc, char** argv, const std::string& app_title);
 void StopToolkit();  // REQUIRES: every widget destroyed
-// Handles every event that waits; true when at least one was handled.
+// Handles events that wait, at least one and never one that arrived while it
+// ran, so that a stream of events cannot keep the caller from its own checks
+// (the quit flag, a dialog's result); true when one was handled.
 bool ProcessWaitingEvents();
 // Sleeps until an event arrives (a wake-up or a quit included) and handles it.
 void WaitForEvents();

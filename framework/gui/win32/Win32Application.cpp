@@ -205,13 +205,21 @@ void StopToolkit() {
 }
 
 bool ProcessWaitingEvents() {
-  bool handled = false;
+  // One message: under a flood a wake-up is always waiting, and a loop that
+  // took messages until none was left would not look at its quit flag or its
+  // dialog's result until the flood paused. For the same reason the input
+  // goes first after a wake-up: posted messages come before it, and the next
+  // wake-up is posted while one is handled. (Wine reads the X server's events
+  // only when no message waits, or after two hundred messages: without this
+  // the window would not answer the mouse, the keys or its close box for up
+  // to a second at a time during a flood.)
+  static bool input_first = false;
   MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    handled = true;
-    Dispatch(message);
-  }
-  return handled;
+  bool taken = input_first && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT);
+  if (!taken && !PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) return false;
+  input_first = message.message == WM_NULL && message.hwnd == application_window;
+  Dispatch(message);
+  return true;
 }
 
 void WaitForEvents() {
