@@ -20,6 +20,7 @@ std::function<void(TObject*, std::exception_ptr)> entry_error_hook;
 // The program's frame's end, for the session's end (WatchEndRequests).
 std::function<void()> end_now_hook;
 bool end_requested = false;
+bool widgets_left = false;
 
 HWND application_window = nullptr;
 HWND parking_window = nullptr;
@@ -130,6 +131,10 @@ bool win32port::EndRequested() {
   return end_requested;
 }
 
+bool win32port::WidgetsLeftToProcessEnd() {
+  return widgets_left;
+}
+
 HWND win32port::ParkingWindow() {
   return parking_window;
 }
@@ -198,7 +203,15 @@ void StartToolkit(int& /*argc*/, char** /*argv*/, const std::string& app_title) 
   }
 }
 
+void LeaveWidgetsToProcessEnd() {
+  // When its last thread ends the system destroys every window the process
+  // still has, in one step and without a message to any of them; until then
+  // the windows that the program no longer uses answer with their defaults.
+  widgets_left = true;
+}
+
 void StopToolkit() {
+  if (widgets_left) return;
   if (parking_window != nullptr) DestroyWindow(std::exchange(parking_window, nullptr));
   if (application_window != nullptr) DestroyWindow(std::exchange(application_window, nullptr));
   main_form = nullptr;

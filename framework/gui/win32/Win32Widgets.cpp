@@ -311,6 +311,7 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
 
 void DestroyWidget(NativeWidget widget) {
   if (WidgetData* data = DataOf(widget)) data->client = nullptr;
+  if (win32port::WidgetsLeftToProcessEnd()) return;
   const bool window = (GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0;
   DestroyWindow(widget);
   if (window) win32port::UpdateApplicationWindow();
