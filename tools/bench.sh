@@ -116,7 +116,9 @@ run program isolated python3 bench/program/program_bench.py "$dir/app/kvelmar"
 # The history's cost per line (bench/history, and the system's edit alone),
 # the UDP server's hand-over without the history (bench/receive), the chat
 # window under a flood (bench/chat: lines per second, loss at
-# 10,000/s) and the program's start-up and close (bench/program --wine). Wine
+# 10,000/s) and the program's start-up and close (bench/program --wine) beside
+# those of a bare Win32 window program, the yardstick of what Wine itself costs
+# (bench/program/bare_window.cpp). Wine
 # creates every socket in its server process, so each run goes into a network
 # namespace of its own with a Wine server of its own there (the prefix in the
 # build directory), and an X display of its own, as Wine draws every window
@@ -128,7 +130,7 @@ windows_build() {
   cmake -S . -B "$win_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build "$win_dir" -j "$(nproc)" --target history_bench edit_bench receive_bench chat_bench \
-    kvelmar
+    bare_window kvelmar
 }
 
 # wine_session <command...>: runs the command on an X display with a Wine
@@ -146,7 +148,7 @@ windows_benchmarks() {
   run win-receive wine_session wine "$win_dir/bench/receive/receive_bench.exe"
   run win-chat wine_session wine "$win_dir/bench/chat/chat_bench.exe" "$scale"
   run win-program isolated python3 bench/program/program_bench.py --wine "$win_dir/wine-prefix" \
-    "$win_dir/app/kvelmar.exe"
+    --yardstick "$win_dir/bench/program/bare_window.exe" "$win_dir/app/kvelmar.exe"
 }
 
 source tools/require-programs.sh

@@ -102,6 +102,11 @@ TSockAddrIn TIdStackWindows::MakeAddress(int family, const std::string& ip, int 
 
 int TIdStackWindows::SockBind(TSocket socket, int family, const std::string& ip, int port) {
   TSockAddrIn record = MakeAddress(family, ip, port, true);
+  // Without it, any program of the same user could bind the port again with
+  // SO_REUSEADDR and take the datagrams meant for this socket. A failure
+  // here (a socket that is no socket) shows in the bind's own answer.
+  const int exclusive = 1;
+  ws2::setsockopt(socket, SOL_SOCKET_WS, SO_EXCLUSIVEADDRUSE_WS, &exclusive, sizeof exclusive);
   return ws2::bind(socket, &record, sizeof record);
 }
 

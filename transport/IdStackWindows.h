@@ -4,6 +4,13 @@
 // 2.2); later constructions find it started, however often stacks are freed
 // and made again. The library is cleaned up once, at program end.
 //
+// SockBind binds exclusively (SO_EXCLUSIVEADDRUSE), as Microsoft advises for
+// a port that a program owns: no other socket can bind the address while this
+// one holds it, which is how a bind on Linux behaves by default (the Linux
+// layer takes the option as that). A second copy of the program still fails
+// with 10048 (WSAEADDRINUSE); another program's socket that asks for
+// SO_REUSEADDR is refused with 10013.
+//
 // Thread-safety: as TIdStack. Construction may run on any thread.
 #pragma once
 

@@ -48,6 +48,7 @@ constexpr int SOL_SOCKET_WS = 0xFFFF;
 constexpr int SO_DEBUG_WS = 0x0001;
 constexpr int SO_ACCEPTCONN_WS = 0x0002;
 constexpr int SO_REUSEADDR_WS = 0x0004;
+constexpr int SO_EXCLUSIVEADDRUSE_WS = ~SO_REUSEADDR_WS;
 constexpr int SO_KEEPALIVE_WS = 0x0008;
 constexpr int SO_DONTROUTE_WS = 0x0010;
 constexpr int SO_BROADCAST_WS = 0x0020;

@@ -167,6 +167,10 @@ enum class OptionKind {
   kLinger,   // two 16-bit values on Windows, two ints on Linux
   kTimeout,  // milliseconds as a DWORD on Windows, a timeval on Linux
   kError,    // a pending error: errno on Linux, a Windows Sockets number
+  // SO_EXCLUSIVEADDRUSE: Linux holds a bound address exclusively unless
+  // SO_REUSEADDR is on (the native option of the mapping), so it is that
+  // option's opposite, and like Windows it cannot be set together with it.
+  kExclusive,
 };
 
 struct OptionMapping {
@@ -181,6 +185,7 @@ constexpr OptionMapping kOptions[] = {
     {SOL_SOCKET_WS, SO_DEBUG_WS, SOL_SOCKET, SO_DEBUG, OptionKind::kInt},
     {SOL_SOCKET_WS, SO_ACCEPTCONN_WS, SOL_SOCKET, SO_ACCEPTCONN, OptionKind::kInt},
     {SOL_SOCKET_WS, SO_REUSEADDR_WS, SOL_SOCKET, SO_REUSEADDR, OptionKind::kInt},
+    {SOL_SOCKET_WS, SO_EXCLUSIVEADDRUSE_WS, SOL_SOCKET, SO_REUSEADDR, OptionKind::kExclusive},
     {SOL_SOCKET_WS, SO_KEEPALIVE_WS, SOL_SOCKET, SO_KEEPALIVE, OptionKind::kInt},
     {SOL_SOCKET_WS, SO_DONTROUTE_WS, SOL_SOCKET, SO_DONTROUTE, OptionKind::kInt},
     {SOL_SOCKET_WS, SO_BROADCAST_WS, SOL_SOCKET, SO_BROADCAST, OptionKind::kInt},
@@ -425,6 +430,15 @@ int setsockopt(TSocket s, int level, int name, const void* value, int length) {
       rc = ::setsockopt(s, option->level, option->name, &native, sizeof native);
       break;
     }
+    case OptionKind::kExclusive: {
+      int exclusive;
+      std::memcpy(&exclusive, value, sizeof exclusive);
+      int reuse = 0;
+      socklen_t reuse_length = sizeof reuse;
+      rc = ::getsockopt(s, option->level, option->name, &reuse, &reuse_length);
+      if (rc == 0 && exclusive != 0 && reuse != 0) return Fail(WSAEINVAL);
+      break;
+    }
   }
   return rc != 0 ? FailErrno() : 0;
 }
@@ -465,6 +479,16 @@ int getsockopt(TSocket s, int level, int name, void* value, int* length) {
       }
       if (option->kind == OptionKind::kError && native != 0) native = CodeFromErrno(native);
       std::memcpy(value, &native, sizeof native);
+      break;
+    }
+    case OptionKind::kExclusive: {
+      int reuse = 0;
+      socklen_t native_length = sizeof reuse;
+      if (::getsockopt(s, option->level, option->name, &reuse, &native_length) != 0) {
+        return FailErrno();
+      }
+      const int exclusive = reuse == 0 ? 1 : 0;
+      std::memcpy(value, &exclusive, sizeof exclusive);
       break;
     }
   }

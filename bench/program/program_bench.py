@@ -14,9 +14,14 @@ Wine session of the harness (tests/support/desktop.py) in the prefix given,
 which is prepared if need be: start-up and close are timed as above, after
 one untimed start that loads Wine's own libraries, and every row says "under
 Wine". Wine shows a window of its own for the program's taskbar entry, of one
-pixel; the start-up counts to the chat window.
+pixel; the start-up counts to the chat window. With --yardstick, the same
+start-up and close are timed for a bare Win32 window program
+(bench/program/bare_window.cpp), which shows what Wine itself costs: while
+the flood runs it binds the chat port and reads it on a thread, as the
+program does.
 
-Usage: python3 program_bench.py [--wine PREFIX] KVELMAR_EXECUTABLE [runs]
+Usage: python3 program_bench.py [--wine PREFIX [--yardstick BARE_WINDOW_EXE]]
+                                KVELMAR_EXECUTABLE [runs]
 """
 
 import ctypes
@@ -34,7 +39,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import desktop  # noqa: E402
 
 CHAT_PORT = 15251
-CAPTION = "^Kvelmar$"
 
 
 # Set by --wine: the command that starts the program, its environment (the
@@ -108,25 +112,36 @@ class Flood:
         self._thread.join()
 
 
+class Subject:
+    """A program to time: its executable, the caption of its window, the
+    arguments it takes when a flood comes, and the name its rows carry."""
+
+    def __init__(self, exe, caption, flood_args=(), name=""):
+        self.exe = exe
+        self.caption = caption
+        self.flood_args = list(flood_args)
+        self.name = name
+
+
 def is_large(display, window):
     out = display.run(["xwininfo", "-id", str(window)], check=False).stdout
     sizes = re.findall(r"(?:Width|Height): (\d+)", out)
     return len(sizes) == 2 and min(int(v) for v in sizes) >= 100
 
 
-def start(display, exe, watch):
+def start(display, subject, watch, args=()):
     before = len(watch.maps)
     t0 = time.monotonic()
-    proc = desktop.spawn(LAUNCHER + [exe], env=ENVIRONMENT or display.env,
+    proc = desktop.spawn(LAUNCHER + [subject.exe] + list(args), env=ENVIRONMENT or display.env,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not LAUNCHER:
         desktop.wait_for(lambda: len(watch.maps) > before, interval=0.001,
                          what="the window to be mapped")
         shown_ms = (watch.maps[before][0] - t0) * 1000
-        return proc, display.wait_window(CAPTION), shown_ms
+        return proc, display.wait_window(subject.caption), shown_ms
     # Wine's one-pixel window of the taskbar entry has the same name; the
     # harness passes it over.
-    window = display.wait_window(CAPTION, timeout=45.0)
+    window = display.wait_window(subject.caption, timeout=45.0)
     # The first window mapped that has the chat window's size: its frame.
     shown = desktop.wait_for(
         lambda: next((t for t, w in watch.maps[before:] if is_large(display, w)), None),
@@ -215,16 +230,68 @@ def wakeups(pid, seconds):
     return rates
 
 
+def time_start_and_close(display, watch, closer, subjects, runs):
+    """Prints the start-up and close figures of each subject over runs. The
+    subjects take turns, run by run, so that a machine whose load changes
+    meanwhile weighs on all of them alike."""
+    shown = {subject: [] for subject in subjects}
+    closed = {subject: [] for subject in subjects}
+    flooded = {subject: [] for subject in subjects}
+    if LAUNCHER:
+        for subject in subjects:
+            proc, window, _ = start(display, subject, watch)
+            close(closer, proc, window)
+    for _ in range(runs):
+        for subject in subjects:
+            proc, window, shown_ms = start(display, subject, watch)
+            shown[subject].append(shown_ms)
+            closed_ms, code = close(closer, proc, window)
+            if code != 0:
+                raise RuntimeError("%s ended with exit code %d" % (subject.exe, code))
+            closed[subject].append(closed_ms)
+    for _ in range(runs):
+        for subject in subjects:
+            proc, window, _ = start(display, subject, watch, subject.flood_args)
+            flood = Flood()
+            desktop.wait_for(lambda: flood.sent >= 100000, what="the flood to get going")
+            try:
+                closed_ms, code = close(closer, proc, window)
+            finally:
+                flood.stop()
+            if code != 0:
+                raise RuntimeError("%s ended with exit code %d under a flood" % (subject.exe, code))
+            flooded[subject].append(closed_ms)
+    for subject in subjects:
+        # The targets are the program's; the yardstick's rows show what Wine
+        # itself costs of them.
+        target = (lambda text: "" if subject.name else text)
+        row(subject.name + "start-up to the window shown, median of %d" % runs,
+            "%.0f ms" % statistics.median(shown[subject]), target("< 300 ms"))
+        row(subject.name + "start-up to the window shown, slowest",
+            "%.0f ms" % max(shown[subject]), "")
+        row(subject.name + "closing the window to process exit, idle, median",
+            "%.0f ms" % statistics.median(closed[subject]), target("< 100 ms"))
+        row(subject.name + "closing the window to process exit, during a flood, median",
+            "%.0f ms" % statistics.median(flooded[subject]), target("< 100 ms"))
+        row(subject.name + "closing the window to process exit, during a flood, slowest",
+            "%.0f ms" % max(flooded[subject]), target("< 300 ms") if LAUNCHER else "")
+
+
 def main():
     global LAUNCHER, ENVIRONMENT, MARK
     args = sys.argv[1:]
     wine_prefix = None
+    yardstick = None
     if args and args[0] == "--wine":
         wine_prefix = desktop.prepare_wine_prefix(args[1])
         LAUNCHER = ["wine"]
         MARK = ", under Wine"
         args = args[2:]
-    exe = os.path.abspath(args[0])
+        if args and args[0] == "--yardstick":
+            yardstick = Subject(os.path.abspath(args[1]), "^Bare Win32 window$", ["drain"],
+                                "bare Win32 window (yardstick): ")
+            args = args[2:]
+    program = Subject(os.path.abspath(args[0]), "^Kvelmar$")
     runs = int(args[1]) if len(args) > 1 else 5
     desktop.require("stdbuf", "xev", "xprop", "xdotool", "xwininfo")
     display = desktop.Display()
@@ -237,44 +304,13 @@ def main():
             ENVIRONMENT = wine.env
         watch = MapWatch(display)
         closer = WindowCloser(display)
-        if LAUNCHER:
-            proc, window, _ = start(display, exe, watch)
-            close(closer, proc, window)
-        shown, closed = [], []
-        for _ in range(runs):
-            proc, window, shown_ms = start(display, exe, watch)
-            shown.append(shown_ms)
-            closed_ms, code = close(closer, proc, window)
-            if code != 0:
-                raise RuntimeError("kvelmar ended with exit code %d" % code)
-            closed.append(closed_ms)
-        row("start-up to the window shown, median of %d" % runs,
-            "%.0f ms" % statistics.median(shown), "< 300 ms")
-        row("start-up to the window shown, slowest", "%.0f ms" % max(shown), "")
-        row("closing the window to process exit, idle, median",
-            "%.0f ms" % statistics.median(closed), "< 100 ms")
-
-        flooded = []
-        for _ in range(runs):
-            proc, window, _ = start(display, exe, watch)
-            flood = Flood()
-            desktop.wait_for(lambda: flood.sent >= 100000, what="the flood to get going")
-            try:
-                closed_ms, code = close(closer, proc, window)
-            finally:
-                flood.stop()
-            if code != 0:
-                raise RuntimeError("kvelmar ended with exit code %d under a flood" % code)
-            flooded.append(closed_ms)
-        row("closing the window to process exit, during a flood, median",
-            "%.0f ms" % statistics.median(flooded), "< 100 ms")
-        row("closing the window to process exit, during a flood, slowest",
-            "%.0f ms" % max(flooded), "")
+        time_start_and_close(display, watch, closer,
+                             [program, yardstick] if yardstick else [program], runs)
 
         if LAUNCHER:
             # Wine's own threads and services would be counted with the program's.
             return
-        proc, window, _ = start(display, exe, watch)
+        proc, window, _ = start(display, program, watch)
         # Idle: start-up's own work is over, and the caret, which blinks
         # for 10 s after the last input, has stopped.
         time.sleep(12)

@@ -1,6 +1,7 @@
 #include "framework/core/SyncObjs.h"
 
 #include <thread>
+#include <utility>
 
 #if defined(_WIN32)
 #include "framework/core/SyncObjsWindows.h"
@@ -107,12 +108,26 @@ bool WaitLocked(std::unique_lock<EventMutex>& lock, int timeout_ms, Predicate re
 }  // namespace
 
 void TEvent::SetEvent() {
+  [[maybe_unused]] void* system_event = nullptr;
   {
     std::lock_guard<EventMutex> lock(Mutex());
     set_ = true;
+#if defined(_WIN32)
+    system_event = system_event_;
+#endif
   }
   Changed().notify_all();
+#if defined(_WIN32)
+  if (system_event != nullptr) ::SetEvent(system_event);
+#endif
 }
+
+#if defined(_WIN32)
+void* TEvent::AttachSystemEvent(void* handle) {
+  std::lock_guard<EventMutex> lock(Mutex());
+  return std::exchange(system_event_, handle);
+}
+#endif
 
 void TEvent::ResetEvent() {
   std::lock_guard<EventMutex> lock(Mutex());

@@ -4,6 +4,9 @@
 // must leave as often as it entered. TEvent is a manual- or auto-reset event
 // built from a mutex and a condition variable; WaitForEither waits on two events
 // at once, the way the main thread waits for a thread or for handed-over calls.
+// On Windows an event can also wake a wait of the system's (see
+// AttachSystemEvent), which is how the main thread waits for events and for
+// messages sent to its windows at once.
 #pragma once
 
 #include <atomic>
@@ -81,10 +84,24 @@ class TEvent : public TObject {
   // auto-reset event that is returned is reset.
   static int WaitForEither(TEvent& first, TEvent& second, int timeout_ms);
 
+#if defined(_WIN32)
+  // While a kernel event (a HANDLE) is attached, every SetEvent signals it
+  // too, so that a wait of the system's (MsgWaitForMultipleObjects) ends when
+  // this event is set. A SetEvent before the attachment is not passed on:
+  // look at IsSet after attaching. Returns the handle attached before, to be
+  // put back when the wait is over (nullptr: none). The kernel event may be
+  // signalled just after it is detached, so it must outlive the attachment:
+  // the waits that use it keep one for the whole process.
+  void* AttachSystemEvent(void* handle);
+#endif
+
  private:
   bool TakeLocked();
 
   const bool manual_reset_;
   // Changed only under the events' mutex; read without it while spinning.
   std::atomic<bool> set_;
+#if defined(_WIN32)
+  void* system_event_ = nullptr;  // guarded by the events' mutex
+#endif
 };

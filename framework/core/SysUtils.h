@@ -23,7 +23,8 @@ class Exception : public TObject, public std::exception {
   const char* what() const noexcept override { return message_.c_str(); }
 
   // Where the exception was made: the module's file name without its directory
-  // and the address relative to the module's base.
+  // (UTF-8, as the file system names it) and the address relative to the
+  // module's base.
   std::string ModuleName() const;
   std::uintptr_t RelativeAddress() const;
 

@@ -32,11 +32,11 @@ CallLists& Calls() {
 
 TWakeHook g_wake_hook;  // guarded by SyncLock()
 
-[[noreturn]] void ThrowThreadError(int code) {
+}  // namespace
+
+void ThrowThreadError(int code) {
   throw EThread(Format("Thread Error: %s (%d)", SystemErrorText(code).c_str(), code));
 }
-
-}  // namespace
 
 std::uint32_t MainThreadID() {
   return g_main_thread_id;
@@ -171,11 +171,7 @@ std::int32_t TThread::WaitUntilDone() {
   if (CurrentThreadID() == g_main_thread_id) {
     // Keep serving handed-over calls, so that a thread blocked in
     // RunOnMainThread can finish.
-    for (;;) {
-      int which = TEvent::WaitForEither(ended_, SyncEvent(), 1000);
-      if (which == 0) break;
-      if (which == 1) CheckSynchronize(0);
-    }
+    WaitServingTheMainThread(ended_);
   } else {
     ended_.WaitFor(kInfinite);
   }

@@ -167,3 +167,13 @@ std::uint32_t CurrentThreadID();
 // The system's error number for a wait that could never end (a thread waiting
 // for itself).
 extern const int kDeadlockErrorCode;
+
+// Raises EThread "Thread Error: %s (%d)" with the system's text for code.
+[[noreturn]] void ThrowThreadError(int code);
+
+// The platform's part of WaitUntilDone on the main thread: returns once ended
+// is set, running the handed-over calls whenever SyncEvent is set meanwhile.
+// On Windows it also lets through the messages that other threads and
+// processes send to the main thread's windows, whose senders would otherwise
+// wait as long as the thread runs.
+void WaitServingTheMainThread(TEvent& ended);

@@ -14,3 +14,11 @@ std::uint32_t CurrentThreadID() {
   thread_local const std::uint32_t id = static_cast<std::uint32_t>(::syscall(SYS_gettid));
   return id;
 }
+
+void WaitServingTheMainThread(TEvent& ended) {
+  for (;;) {
+    int which = TEvent::WaitForEither(ended, SyncEvent(), 1000);
+    if (which == 0) return;
+    if (which == 1) CheckSynchronize(0);
+  }
+}

@@ -88,6 +88,7 @@ void TApplication::Shutdown() {
 
 void TApplication::EndProgram() {
   shut_down_ = true;
+  port::LeaveWidgetsToProcessEnd();
   DestroyForms();
   SetMainThreadWakeHook(nullptr);
   TCustomForm::SetHost(nullptr);

@@ -146,6 +146,10 @@ TEST_F(ChatWindowTest, RemoveDeletesTheSelectedEntryAndKeepsTheOrder) {
   ASSERT_EQ(items->Count(), 2);
   EXPECT_EQ(items->Strings(0), "10.0.0.1");
   EXPECT_EQ(items->Strings(1), "10.0.0.3");
+  // Nothing is selected afterwards, so a second click removes nothing.
+  EXPECT_EQ(Form1->ListBox1->ItemIndex(), -1);
+  Form1->BitBtn2->Click();
+  EXPECT_EQ(items->Count(), 2);
 }
 
 TEST_F(ChatWindowTest, RemovingTheOnlyEntryLeavesAnEmptyList) {

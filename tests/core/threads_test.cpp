@@ -12,6 +12,11 @@
 
 #include "framework/core/Threads.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -213,6 +218,38 @@ TEST_F(ThreadLifeTest, MainThreadWaitingForAThreadServesItsHandedOverCall) {
   EXPECT_EQ(worker.WaitUntilDone(), 42);
   EXPECT_TRUE(served);
 }
+
+#if defined(_WIN32)
+// Another thread (a broadcast of changed settings, an input method) sends a
+// message to a window of the main thread while the main thread waits for a
+// worker: its sender must not hang until the worker ends. Here the worker
+// sends it itself, so a main thread that did not answer would leave it waiting
+// until the send gives up.
+TEST_F(ThreadLifeTest, MainThreadWaitingForAThreadAnswersMessagesSentToItsWindows) {
+  constexpr UINT kQuestion = WM_APP + 1;
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM w, LPARAM l) -> LRESULT {
+    return message == kQuestion ? 42 : DefWindowProcW(window, message, w, l);
+  };
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"KvThreadsTestAnswer";
+  ASSERT_NE(RegisterClassW(&window_class), 0);
+  HWND window = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  DWORD_PTR answer = 0;
+  LRESULT delivered = 0;
+  LambdaThread worker(false, [&](LambdaThread*) {
+    delivered = SendMessageTimeoutW(window, kQuestion, 0, 0, SMTO_NORMAL, 10000, &answer);
+  });
+  worker.AfterConstruction();
+  worker.WaitUntilDone();
+  EXPECT_NE(delivered, 0) << "the main thread did not take the message while it waited";
+  EXPECT_EQ(answer, 42u);
+  DestroyWindow(window);
+  UnregisterClassW(window_class.lpszClassName, window_class.hInstance);
+}
+#endif
 
 TEST_F(ThreadLifeTest, DestroyingARunningThreadStopsItAndServesItsCall) {
   std::atomic<int> steps{0};

@@ -351,6 +351,16 @@ class Program:
                 stream.close()
 
 
+def renamed_copy(stem, add_cleanup):
+    """A copy of the program under another file name (stem, with ".exe"
+    under Wine) in a folder of its own; returns its path."""
+    folder = tempfile.mkdtemp(dir=scratch_dir())
+    add_cleanup(shutil.rmtree, folder, ignore_errors=True)
+    path = os.path.join(folder, stem + (".exe" if WINE else ""))
+    shutil.copy2(executable(), path)
+    return path
+
+
 def scratch_dir():
     """Where tests keep their screenshots and files."""
     base = os.environ.get("KV_E2E_OUT") or tempfile.gettempdir()

@@ -370,6 +370,26 @@ TEST_F(UdpServerTest, SecondServerOnTheSamePortFailsAndStaysInactive) {
   ASSERT_TRUE(ServeUntil([&] { return EventCount() == 1; }));
 }
 
+// Another program's socket that asks to share the address (SO_REUSEADDR)
+// must not take a running server's datagrams. Windows lets it unless the
+// server bound exclusively; Wine (which answers 10013) and Linux refuse it
+// either way, so there the option read back shows the exclusive bind.
+TEST_F(UdpServerTest, SocketAskingToShareTheAddressCannotTakeTheServersPort) {
+  TIdSocketHandle* binding = AddLoopbackBinding();
+  server_->SetActive(true);
+  TSocket thief = ws2::socket(AF_INET_WS, SOCK_DGRAM_WS, 0);
+  const int on = 1;
+  ASSERT_EQ(ws2::setsockopt(thief, SOL_SOCKET_WS, SO_REUSEADDR_WS, &on, sizeof on), 0);
+  TSockAddrIn address = loopback::Address("127.0.0.1", binding->Port());
+  EXPECT_NE(ws2::bind(thief, &address, sizeof address), 0);
+  ws2::closesocket(thief);
+  int exclusive = 0, length = sizeof exclusive;
+  ASSERT_EQ(ws2::getsockopt(binding->SystemSocket(), SOL_SOCKET_WS, SO_EXCLUSIVEADDRUSE_WS,
+                            &exclusive, &length),
+            0);
+  EXPECT_EQ(exclusive, 1);
+}
+
 TEST_F(UdpServerTest, AutomaticBindingStaysAfterDeactivationAndIsReused) {
   Record();
   server_->SetDefaultPort(0);

@@ -371,6 +371,10 @@ void StopToolkit() {
   application.reset();
 }
 
+void LeaveWidgetsToProcessEnd() {
+  // Qt takes its widgets down in the process, without a round trip each.
+}
+
 bool ProcessWaitingEvents() {
   QAbstractEventDispatcher* dispatcher =
       QAbstractEventDispatcher::instance(QThread::currentThread());

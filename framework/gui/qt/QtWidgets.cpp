@@ -445,7 +445,11 @@ void ListAdd(NativeWidget list, std::string_view text) {
 }
 
 void ListDelete(NativeWidget list, int index) {
+  // Qt makes the next entry current and selected; the system's list box
+  // leaves nothing selected, so that a second «Удалить» removes nothing.
+  const bool selected = ListSelected(list) == index;
   delete List(list)->takeItem(index);
+  if (selected) ListSelect(list, -1);
 }
 
 int ListSelected(NativeWidget list) {

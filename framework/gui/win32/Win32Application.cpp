@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "framework/core/SysUtils.h"
+#include "framework/core/SysUtilsWindows.h"
 #include "framework/gui/win32/Win32Port_p.h"
 
 namespace {
@@ -20,6 +21,7 @@ std::function<void(TObject*, std::exception_ptr)> entry_error_hook;
 // The program's frame's end, for the session's end (WatchEndRequests).
 std::function<void()> end_now_hook;
 bool end_requested = false;
+bool widgets_left = false;
 
 HWND application_window = nullptr;
 HWND parking_window = nullptr;
@@ -120,6 +122,10 @@ bool win32port::EndRequested() {
   return end_requested;
 }
 
+bool win32port::WidgetsLeftToProcessEnd() {
+  return widgets_left;
+}
+
 HWND win32port::ParkingWindow() {
   return parking_window;
 }
@@ -182,7 +188,15 @@ void StartToolkit(int& /*argc*/, char** /*argv*/, const std::string& app_title) 
   }
 }
 
+void LeaveWidgetsToProcessEnd() {
+  // When its last thread ends the system destroys every window the process
+  // still has, in one step and without a message to any of them; until then
+  // the windows that the program no longer uses answer with their defaults.
+  widgets_left = true;
+}
+
 void StopToolkit() {
+  if (widgets_left) return;
   if (parking_window != nullptr) DestroyWindow(std::exchange(parking_window, nullptr));
   if (application_window != nullptr) DestroyWindow(std::exchange(application_window, nullptr));
   main_form = nullptr;
@@ -190,13 +204,21 @@ void StopToolkit() {
 }
 
 bool ProcessWaitingEvents() {
-  bool handled = false;
+  // One message: under a flood a wake-up is always waiting, and a loop that
+  // took messages until none was left would not look at its quit flag or its
+  // dialog's result until the flood paused. For the same reason the input
+  // goes first after a wake-up: posted messages come before it, and the next
+  // wake-up is posted while one is handled. (Wine reads the X server's events
+  // only when no message waits, or after two hundred messages: without this
+  // the window would not answer the mouse, the keys or its close box for up
+  // to a second at a time during a flood.)
+  static bool input_first = false;
   MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    handled = true;
-    Dispatch(message);
-  }
-  return handled;
+  bool taken = input_first && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT);
+  if (!taken && !PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) return false;
+  input_first = message.message == WM_NULL && message.hwnd == application_window;
+  Dispatch(message);
+  return true;
 }
 
 void WaitForEvents() {
@@ -233,22 +255,7 @@ Rect ScreenArea() {
 
 std::string ExecutablePath() {
   // UTF-8, as the neutral code reads the path of the Linux build.
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return std::string();
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr,
-                                  0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), utf8.data(), bytes,
-                      nullptr, nullptr);
-  return utf8;
+  return ModulePath(nullptr);
 }
 
 std::string TitleCase(std::string_view text) {

@@ -147,6 +147,9 @@ HWND ApplicationWindow();
 // The session is ending: a message box or font dialog returns at once, as if
 // cancelled (see port::WatchEndRequests).
 bool EndRequested();
+// The program is ending and its windows are left to the process's end
+// (port::LeaveWidgetsToProcessEnd).
+bool WidgetsLeftToProcessEnd();
 // A hidden window that holds the controls not yet placed on a form.
 HWND ParkingWindow();
 // The form the application window stands for (WM_CLOSE to it closes that

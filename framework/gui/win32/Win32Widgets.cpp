@@ -405,6 +405,7 @@ void DestroyWidget(NativeWidget widget) {
   if (WidgetData* data = DataOf(widget)) data->client = nullptr;
   // A later form is owned by none rather than by a window that is gone.
   if (widget == win32port::MainForm()) win32port::SetMainForm(nullptr);
+  if (win32port::WidgetsLeftToProcessEnd()) return;
   DestroyWindow(widget);
 }
 
