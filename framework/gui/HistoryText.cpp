@@ -198,41 +198,58 @@ void THistoryText::AppendText(std::string_view bytes) {
 }
 
 TTextPos THistoryText::Replace(TTextPos from, TTextPos to, std::string_view bytes) {
-  const std::vector<std::string_view> pieces = SplitAtLineBreaks(bytes);
-  const TTextPos after{from.line + pieces.size() - 1,
-                       (pieces.size() == 1 ? from.col : 0) + pieces.back().size()};
-  if (from == to && to == End()) {
+  const std::string_view last_line = Line(LineCount() - 1);
+  if (from == to && to == End() && !(last_line.ends_with('\r') && bytes.starts_with('\n'))) {
     AppendText(bytes);
-    return after;
+    return End();
   }
   // The blocks from the one of from to the one of to are built anew: their
-  // lines before from, the new lines, their lines after to.
+  // lines before from, the lines of what from's line keeps before it, the
+  // bytes and what to's line keeps after it, their lines after to. Those are
+  // split at CR LF as a whole, since a CR before the bytes or after them can
+  // make a line break with an LF at the other side.
   const Found first = Locate(from.line);
   const Found last = Locate(to.line);
+  const Block& first_block = blocks_[first.block];
+  const std::string_view to_line = LineIn(blocks_[last.block], last.index);
+  std::string joined(LineIn(first_block, first.index).substr(0, from.col));
+  joined.append(bytes);
+  const std::size_t bytes_end = joined.size();
+  joined.append(to_line.substr(to.col));
+  const std::vector<std::string_view> pieces = SplitAtLineBreaks(joined);
+  // The place after the bytes (between a CR and an LF: the next line's start).
+  TTextPos after{from.line, 0};
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const std::size_t end = start + pieces[i].size();
+    if (bytes_end <= end) {
+      after = TTextPos{from.line + i, bytes_end - start};
+      break;
+    }
+    if (bytes_end < end + 2) {
+      after = TTextPos{from.line + i + 1, 0};
+      break;
+    }
+    start = end + 2;
+  }
+
   std::vector<Block> built(1);
-  auto add_line = [&built](std::string_view a, std::string_view b, std::string_view c) {
+  auto add_line = [&built](std::string_view line) {
     Block* block = &built.back();
-    const std::size_t size = a.size() + b.size() + c.size();
-    if (!block->ends.empty() && block->bytes.size() + size > kBlockBytes) {
+    if (!block->ends.empty() && block->bytes.size() + line.size() > kBlockBytes) {
       built.emplace_back();
       block = &built.back();
     }
-    block->bytes.append(a).append(b).append(c);
+    block->bytes.append(line);
     block->ends.push_back(static_cast<std::uint32_t>(block->bytes.size()));
   };
-  const Block& first_block = blocks_[first.block];
   for (std::size_t index = LiveFrom(first.block); index < first.index; ++index) {
-    add_line(LineIn(first_block, index), {}, {});
+    add_line(LineIn(first_block, index));
   }
-  const std::string_view from_line = LineIn(first_block, first.index);
-  const std::string_view to_line = LineIn(blocks_[last.block], last.index);
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    add_line(i == 0 ? from_line.substr(0, from.col) : std::string_view(), pieces[i],
-             i + 1 == pieces.size() ? to_line.substr(to.col) : std::string_view());
-  }
+  for (std::string_view piece : pieces) add_line(piece);
   const Block& last_block = blocks_[last.block];
   for (std::size_t index = last.index + 1; index < last_block.ends.size(); ++index) {
-    add_line(LineIn(last_block, index), {}, {});
+    add_line(LineIn(last_block, index));
   }
 
   std::size_t old_lines = 0;

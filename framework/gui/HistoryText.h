@@ -75,7 +75,8 @@ class THistoryText {
   std::pair<TTextPos, TTextPos> Selection() const;
   bool HasSelection() const { return !(anchor_ == caret_); }
   // Replaces the selection (or inserts at the caret) and puts the caret after
-  // the bytes, with no selection.
+  // the bytes, with no selection. Every CR LF the text then holds is a line
+  // break, also one that a CR and an LF on either side of the bytes make.
   void ReplaceSelection(std::string_view bytes);
 
   // Adds a line at the end: when the text is empty or ends with a line break,
@@ -113,7 +114,8 @@ class THistoryText {
   };
 
   // Replaces the text from one place to another (from <= to, both in the
-  // text) with bytes, CR LF breaking lines; returns the place after them.
+  // text) with bytes, CR LF breaking lines; returns the place after them
+  // (between a CR and an LF: the next line's start).
   TTextPos Replace(TTextPos from, TTextPos to, std::string_view bytes);
   Found Locate(std::size_t line) const;
   std::string_view LineIn(const Block& block, std::size_t index) const;

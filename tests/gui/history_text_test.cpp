@@ -64,6 +64,14 @@ TEST(HistoryTextTest, EditsKeepTheTextItsLengthAndItsOffsets) {
          t.ReplaceSelection("");
        },
        "abcd"},
+      {"a CR before the bytes and an LF after them make a line break", "a\rb\r\n\nc",
+       [](THistoryText& t) {
+         t.Select({0, 2}, {1, 0});  // "b" and the line break
+         t.ReplaceSelection("");
+         EXPECT_EQ(t.LineCount(), 2u);
+         EXPECT_EQ(t.Caret(), (TTextPos{1, 0}));
+       },
+       "a\r\nc"},
       {"a selection beyond the text is clamped", "ab",
        [](THistoryText& t) {
          t.Select({0, 1}, {5, 9});
