@@ -84,7 +84,6 @@ double TimeAdds(TMemo* memo, long first, long count) {
     memo->AddLine(LineNumber(first + i));
     if (i % 100 == 99) port::ProcessWaitingEvents();
   }
-  memo->Flush();
   port::ProcessWaitingEvents();
   auto elapsed = std::chrono::steady_clock::now() - start;
   return std::chrono::duration<double, std::nano>(elapsed).count() / static_cast<double>(count);

@@ -1,7 +1,6 @@
 // The Qt port's toolkit and event loop: Qt's application with the last
 // catch-all and the Alt+F4 rule, one step of the loop, the wake-up and quit
 // requests, and the process-wide settings made at start.
-#include <malloc.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -227,13 +226,6 @@ void qtport::ReportEntryError(TWidgetClient* client, std::exception_ptr error) {
 namespace port {
 
 void StartToolkit(int& argc, char** argv, const std::string& app_title) {
-  // The history's document grows its text and its tables by doubling them. A
-  // block below the allocator's mmap threshold, which glibc raises as large
-  // blocks come and go, is moved by copying when it grows: with a long history
-  // that stalls the main thread for up to a tenth of a second. A fixed
-  // threshold keeps every large block in a mapping of its own, which grows in
-  // place.
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   application = std::make_unique<KvQApplication>(argc, argv);
   // The toolkit's own texts (the buttons of message boxes, the edits' context
   // menus) in Russian, as every other text of the program and as on a Russian
