@@ -303,7 +303,7 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
   if (kind == WidgetKind::Edit) {
     SendMessageW(window, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
   }
-  if (kind == WidgetKind::Memo) win32port::CreateMemoState(*data);
+  if (kind == WidgetKind::Memo) win32port::CreateMemoState(window, *data);
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
                FALSE);
   return window;
