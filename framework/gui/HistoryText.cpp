@@ -1,6 +1,7 @@
 #include "framework/gui/HistoryText.h"
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 
 namespace {
@@ -50,6 +51,10 @@ std::size_t THistoryText::LiveBytes(std::size_t block) const {
 
 THistoryText::Found THistoryText::Locate(std::size_t line) const {
   const std::uint64_t number = blocks_.front().first + dead_ + line;
+  // Most lookups are of the newest lines, in the last block.
+  const Block& last = blocks_.back();
+  if (number >= last.first)
+    return Found{blocks_.size() - 1, static_cast<std::size_t>(number - last.first)};
   // The last block whose first line is at or before the number.
   auto after = std::upper_bound(blocks_.begin(), blocks_.end(), number,
                                 [](std::uint64_t n, const Block& b) { return n < b.first; });
@@ -78,6 +83,20 @@ TTextPos THistoryText::End() const {
 
 std::size_t THistoryText::Length(std::size_t break_size) const {
   return bytes_ + break_size * (LineCount() - 1);
+}
+
+void THistoryText::ForEachLine(std::size_t from, std::size_t to,
+                               const std::function<void(std::string_view)>& each) const {
+  if (from > to) return;
+  const Found first = Locate(from);
+  std::size_t left = to - from + 1;
+  for (std::size_t b = first.block; b < blocks_.size() && left > 0; ++b) {
+    const Block& block = blocks_[b];
+    for (std::size_t index = b == first.block ? first.index : 0;
+         index < block.ends.size() && left > 0; ++index, --left) {
+      each(LineIn(block, index));
+    }
+  }
 }
 
 std::string THistoryText::Text() const {

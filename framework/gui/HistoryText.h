@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,6 +49,10 @@ class THistoryText {
   std::size_t LineCount() const;  // at least 1
   // REQUIRES: index < LineCount(). Valid until the next change.
   std::string_view Line(std::size_t index) const;
+  // Calls each with the lines from one to another (from <= to < LineCount()),
+  // in order; faster than Line for many.
+  void ForEachLine(std::size_t from, std::size_t to,
+                   const std::function<void(std::string_view)>& each) const;
   // Lines as a string list counts them: a final empty line is none.
   std::size_t CountedLines() const;
   // Empty, or a line break last.

@@ -25,7 +25,10 @@ THistoryView::THistoryView(THistorySurface* surface) : surface_(surface) {}
 
 // ---- shown text ----
 
-char16_t THistoryView::ShownChar(unsigned char byte) {
+namespace {
+
+// How each byte shows.
+const std::array<char16_t, 256>& ShownChars() {
   struct Table {
     std::array<char16_t, 256> chars{};
   };
@@ -39,7 +42,13 @@ char16_t THistoryView::ShownChar(unsigned char byte) {
     made.chars['\n'] = kShownLF;
     return made;
   }();
-  return table.chars[byte];
+  return table.chars;
+}
+
+}  // namespace
+
+char16_t THistoryView::ShownChar(unsigned char byte) {
+  return ShownChars()[byte];
 }
 
 std::size_t THistoryView::ShownLength(TTextPos from, TTextPos to,
@@ -51,14 +60,15 @@ std::size_t THistoryView::ShownLength(TTextPos from, TTextPos to,
 void THistoryView::WriteShown(TTextPos from, TTextPos to, std::u16string_view line_break,
                               char16_t* out) const {
   if (!(from < to)) return;
-  for (std::size_t line = from.line; line <= to.line; ++line) {
-    const std::string_view bytes = text_.Line(line);
+  const std::array<char16_t, 256>& chars = ShownChars();
+  std::size_t line = from.line;
+  text_.ForEachLine(from.line, to.line, [&](std::string_view bytes) {
     const std::size_t start = line == from.line ? from.col : 0;
     const std::size_t end = line == to.line ? to.col : bytes.size();
-    for (std::size_t i = start; i < end; ++i)
-      *out++ = ShownChar(static_cast<unsigned char>(bytes[i]));
+    for (std::size_t i = start; i < end; ++i) *out++ = chars[static_cast<unsigned char>(bytes[i])];
     if (line != to.line) out = std::copy(line_break.begin(), line_break.end(), out);
-  }
+    ++line;
+  });
 }
 
 std::u16string THistoryView::Shown(TTextPos from, TTextPos to,
@@ -340,6 +350,7 @@ void THistoryView::PaintRow(std::string_view line, std::size_t start, std::size_
                             std::size_t selected_from, std::size_t selected_to, int y) {
   // Runs of the row: cut where the selection starts and ends and around tabs,
   // which advance to the next stop and draw nothing.
+  const std::array<char16_t, 256>& chars = ShownChars();
   double x = 0;
   std::size_t from = start;
   while (from < end) {
@@ -358,7 +369,7 @@ void THistoryView::PaintRow(std::string_view line, std::size_t start, std::size_
     run_.clear();
     for (; to < cut && line[to] != '\t'; ++to) {
       width += Advance(static_cast<unsigned char>(line[to]), x + width);
-      run_.push_back(ShownChar(static_cast<unsigned char>(line[to])));
+      run_.push_back(chars[static_cast<unsigned char>(line[to])]);
     }
     surface_->DrawRun(metrics_.margin + x, y, run_, width, selected);
     x += width;
@@ -576,10 +587,11 @@ void THistoryView::Type(std::u16string_view typed) {
 
 void THistoryView::Copy() {
   if (!text_.HasSelection()) return;
-  const auto [from, to] = text_.Selection();
+  const std::pair<TTextPos, TTextPos> selected = text_.Selection();
   const std::u16string_view line_break = surface_->LineBreak();
-  surface_->SetClipboardText(ShownLength(from, to, line_break),
-                             [&](char16_t* out) { WriteShown(from, to, line_break, out); });
+  surface_->SetClipboardText(
+      ShownLength(selected.first, selected.second, line_break),
+      [&](char16_t* out) { WriteShown(selected.first, selected.second, line_break, out); });
 }
 
 void THistoryView::Cut() {
