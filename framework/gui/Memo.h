@@ -60,7 +60,7 @@ class TMemo : public TWinControl {
   // the memo already holds.
   void AddLine(const std::string& line);
 
-  // 1,000,000 lines of 64 bytes of a chat history fill about 75 MB; a user
+  // 1,000,000 lines of 64 bytes of a chat history fill about 70 MB; a user
   // reads the newest of them.
   static constexpr int kDefaultMaxLines = 1000000;
   int MaxLines() const { return max_lines_; }
