@@ -30,6 +30,7 @@ std::vector<std::string_view> SplitAtLineBreaks(std::string_view bytes) {
 THistoryText::THistoryText() {
   blocks_.emplace_back();
   blocks_.back().ends.push_back(0);
+  firsts_.push_back(0);
 }
 
 // ---- where lines are ----
@@ -50,21 +51,20 @@ std::size_t THistoryText::LiveBytes(std::size_t block) const {
 }
 
 THistoryText::Found THistoryText::Locate(std::size_t line) const {
-  const std::uint64_t number = blocks_.front().first + dead_ + line;
+  const std::uint64_t number = firsts_.front() + dead_ + line;
   // Most lookups are of the newest lines, in the last block.
-  const Block& last = blocks_.back();
-  if (number >= last.first)
-    return Found{blocks_.size() - 1, static_cast<std::size_t>(number - last.first)};
+  if (number >= firsts_.back()) {
+    return Found{blocks_.size() - 1, static_cast<std::size_t>(number - firsts_.back())};
+  }
   // The last block whose first line is at or before the number.
-  auto after = std::upper_bound(blocks_.begin(), blocks_.end(), number,
-                                [](std::uint64_t n, const Block& b) { return n < b.first; });
-  const auto block = static_cast<std::size_t>(std::distance(blocks_.begin(), after)) - 1;
-  return Found{block, static_cast<std::size_t>(number - blocks_[block].first)};
+  const auto after = std::upper_bound(firsts_.begin(), firsts_.end(), number);
+  const auto block = static_cast<std::size_t>(std::distance(firsts_.begin(), after)) - 1;
+  return Found{block, static_cast<std::size_t>(number - firsts_[block])};
 }
 
 std::size_t THistoryText::LineCount() const {
-  const Block& last = blocks_.back();
-  return static_cast<std::size_t>(last.first + last.ends.size() - blocks_.front().first) - dead_;
+  return static_cast<std::size_t>(firsts_.back() + blocks_.back().ends.size() - firsts_.front()) -
+         dead_;
 }
 
 std::string_view THistoryText::Line(std::size_t index) const {
@@ -192,8 +192,8 @@ void THistoryText::Append(std::string_view bytes, bool new_line) {
       block->ends.pop_back();
     }
     CloseBlock(*block);
+    firsts_.push_back(firsts_.back() + block->ends.size());
     Block next;
-    next.first = block->first + block->ends.size();
     next.bytes = std::move(moved);
     if (!new_line) next.ends.push_back(static_cast<std::uint32_t>(next.bytes.size()));
     blocks_.push_back(std::move(next));
@@ -277,10 +277,11 @@ TTextPos THistoryText::Replace(TTextPos from, TTextPos to, std::string_view byte
     old_lines += blocks_[b].ends.size() - LiveFrom(b);
     old_bytes += LiveBytes(b);
   }
-  std::uint64_t number = first_block.first + LiveFrom(first.block);
+  std::uint64_t number = firsts_[first.block] + LiveFrom(first.block);
+  std::vector<std::uint64_t> numbers;
   std::size_t new_lines = 0;
   for (Block& block : built) {
-    block.first = number;
+    numbers.push_back(number);
     number += block.ends.size();
     new_lines += block.ends.size();
     bytes_ += block.bytes.size();
@@ -288,16 +289,18 @@ TTextPos THistoryText::Replace(TTextPos from, TTextPos to, std::string_view byte
   }
   bytes_ -= old_bytes;
   if (first.block == 0) dead_ = 0;
-  const auto at = blocks_.begin() + static_cast<std::ptrdiff_t>(first.block);
-  const auto kept =
-      blocks_.erase(at, at + static_cast<std::ptrdiff_t>(last.block - first.block + 1));
-  const auto first_after = blocks_.insert(kept, std::make_move_iterator(built.begin()),
-                                          std::make_move_iterator(built.end())) +
-                           static_cast<std::ptrdiff_t>(built.size());
+  const auto at = static_cast<std::ptrdiff_t>(first.block);
+  const auto gone = static_cast<std::ptrdiff_t>(last.block - first.block + 1);
+  blocks_.erase(blocks_.begin() + at, blocks_.begin() + at + gone);
+  blocks_.insert(blocks_.begin() + at, std::make_move_iterator(built.begin()),
+                 std::make_move_iterator(built.end()));
+  firsts_.erase(firsts_.begin() + at, firsts_.begin() + at + gone);
+  firsts_.insert(firsts_.begin() + at, numbers.begin(), numbers.end());
   // The lines after keep their numbers relative to the text's start.
   if (new_lines != old_lines) {
-    for (auto block = first_after; block != blocks_.end(); ++block) {
-      block->first = block->first + new_lines - old_lines;
+    for (auto first_after = firsts_.begin() + at + static_cast<std::ptrdiff_t>(built.size());
+         first_after != firsts_.end(); ++first_after) {
+      *first_after = *first_after + new_lines - old_lines;
     }
   }
   return after;
@@ -307,6 +310,7 @@ void THistoryText::Assign(std::string_view bytes) {
   blocks_.clear();
   blocks_.emplace_back();
   blocks_.back().ends.push_back(0);
+  firsts_.assign(1, 0);
   dead_ = 0;
   bytes_ = 0;
   AppendText(bytes);
@@ -359,6 +363,7 @@ void THistoryText::KeepLineLimit() {
       bytes_ -= LiveBytes(0);
       left -= live;
       blocks_.pop_front();
+      firsts_.pop_front();
       dead_ = 0;
     } else {
       const Block& front = blocks_.front();

@@ -109,7 +109,6 @@ class THistoryText {
  private:
   // Lines one after another: line k of the block is bytes [ends[k-1], ends[k]).
   struct Block {
-    std::uint64_t first = 0;  // the number of its line 0, counted from the text's making
     std::string bytes;
     std::vector<std::uint32_t> ends;
   };
@@ -133,6 +132,10 @@ class THistoryText {
   void KeepLineLimit();
 
   std::deque<Block> blocks_;
+  // The number of each block's line 0, counted from the text's making: apart
+  // from the blocks, so that renumbering after an edit that adds or removes
+  // lines is a short walk through a small array.
+  std::deque<std::uint64_t> firsts_;
   std::size_t dead_ = 0;   // lines of the first block that have gone
   std::size_t bytes_ = 0;  // of the live lines
   std::uint64_t dropped_ = 0;
