@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the benchmarks and the program (Release) and
-# runs every benchmark: the history's cost per line (bench/history), the UDP
-# server against a plain receiver (bench/receive), the chat window under a
-# flood (bench/flood), and the real program's start-up, close and idle
-# wake-ups under Xvfb (bench/program). Each runs in a network namespace of its
-# own where it can (the chat window needs UDP port 15251). Then the same
-# figures of the Windows program, cross-built with MinGW-w64 and run under
-# Wine (windows_benchmarks below). Prints each benchmark's own output, then one
-# table of all figures next to their targets, the Windows ones marked "under
-# Wine".
+# runs every benchmark: the micro-benchmarks of the hand-over between threads
+# and the CP1251 conversion (bench/micro), the history's cost per line
+# (bench/history), the UDP server against a plain receiver (bench/receive),
+# the chat window under a flood (bench/flood), and the real program's
+# start-up, close and idle wake-ups under Xvfb (bench/program). Each runs in a
+# network namespace of its own where it can (the chat window needs UDP port
+# 15251). Then the same figures of the Windows program, cross-built with
+# MinGW-w64 and run under Wine (the win-* benchmarks below).
+#
+# Every benchmark writes its figures as JSON lines on standard output
+# (bench/support/Figures.h, figures.py) and what a person reads on standard
+# error, shown as it comes. At the end one table gives every figure beside its
+# target (tools/bench_report.py), the Windows ones marked "under Wine".
 #
 # Usage: bash tools/bench.sh [scale] [soak-minutes]
 #   scale         times the flood's run lengths (default 1, about five minutes
@@ -18,62 +22,161 @@
 #                 0, none. The full run is 10.
 # The build goes to build-bench, or to the directory KV_BENCH_BUILD_DIR names;
 # the Windows build to build-bench-win, or to KV_BENCH_WIN_BUILD_DIR.
+# KV_BENCH_ONLY names the benchmarks to run, e.g. "flood win-program" (all:
+# micro history receive flood program win-history win-edit win-receive
+# win-chat win-program).
 #
 # KV_BENCH_BASE=<commit> bash tools/bench.sh [scale]
-#   instead compares this tree with <commit>: the speed benchmarks of both run
-#   in turn (KV_BENCH_RUNS times, default 3), and one table gives each speed
-#   figure's median before and after, and after / before.
+#   instead compares this tree with <commit>: the benchmarks of both run in
+#   turn, KV_BENCH_RUNS times (default 3), and one table gives each figure
+#   with a direction: its median before and after, and after / before, WORSE
+#   where it is more than 5 % worse. Without KV_BENCH_ONLY the Linux ones run.
+#   A commit whose benchmarks predate the JSON lines cannot be compared: the
+#   script says so and stops before building anything.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
+source tools/require-programs.sh
 
 scale=${1:-1}
 soak_minutes=${2:-0}
 dir=${KV_BENCH_BUILD_DIR:-build-bench}
+win_dir=${KV_BENCH_WIN_BUILD_DIR:-build-bench-win}
+linux_names="micro history receive flood program"
+windows_names="win-history win-edit win-receive win-chat win-program"
+soak_name=""
+[ "$soak_minutes" != 0 ] && soak_name=soak
+only=${KV_BENCH_ONLY:-$linux_names $soak_name $windows_names}
+if [ -n "${KV_BENCH_BASE:-}" ]; then only=${KV_BENCH_ONLY:-$linux_names}; fi
+
+# The build targets a benchmark needs: Linux ones, then Windows ones.
+targets() {
+  case $1 in
+    micro) echo micro_bench ;;
+    history) echo history_bench ;;
+    receive) echo receive_bench ;;
+    flood | soak) echo flood_bench ;;
+    program) echo kvelmar ;;
+    win-history) echo - history_bench ;;
+    win-edit) echo - edit_bench ;;
+    win-receive) echo - receive_bench ;;
+    win-chat) echo - chat_bench ;;
+    win-program) echo - bare_window kvelmar ;;
+    *) echo "bench.sh: unknown benchmark $1" >&2 && return 2 ;;
+  esac
+}
+
+# build <source tree> <Linux build dir> <Windows build dir>: builds what the
+# benchmarks named in $only need.
+build() {
+  local src=$1 build=$2 win_build=$3 linux=() windows=() name target in_windows
+  for name in $only; do
+    in_windows=false
+    for target in $(targets "$name"); do
+      if [ "$target" = - ]; then in_windows=true; elif $in_windows; then windows+=("$target"); else
+        linux+=("$target")
+      fi
+    done
+  done
+  if ((${#linux[@]})); then
+    echo "==== $build: configure and build (Release) from $src"
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" -j "$(nproc)" --target "${linux[@]}"
+  fi
+  if ((${#windows[@]})); then
+    require_programs x86_64-w64-mingw32-g++-posix wine wineserver wineboot Xvfb
+    echo "==== $win_build: configure and build (MinGW-w64, Release) from $src"
+    cmake -S "$src" -B "$win_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$win_build" -j "$(nproc)" --target "${windows[@]}"
+  fi
+}
+
+isolated() { sh tests/support/isolated.sh "$@"; }
+# wine_session <source tree> <Windows build dir> <command...>: runs the
+# command on an X display with a Wine server of its own, in a network
+# namespace of its own, all from the one harness (tests/support/desktop.py),
+# which ends them afterwards. Wine creates every socket in its server process
+# and draws every window through X.
+wine_session() {
+  local src=$1 win_build=$2
+  shift 2
+  python3 "$src/tests/support/desktop.py" run --netns --no-wm --wine "$PWD/$win_build/wine-prefix" \
+    -- "$@"
+}
+
+# run_bench <name> <source tree> <Linux build> <Windows build> <file>: runs the
+# benchmark, its figures into file, its words for a person on the terminal.
+# A benchmark that fails is said and the run goes on.
+run_bench() {
+  local name=$1 src=$2 build=$3 win_build=$4 file=$5 code=0
+  echo "==== $name ($(git -C "$src" rev-parse --short HEAD))"
+  local cmd
+  case $name in
+    micro) cmd=(isolated "$build/bench/micro/micro_bench") ;;
+    history) cmd=(isolated "$build/bench/history/history_bench") ;;
+    receive) cmd=(isolated "$build/bench/receive/receive_bench") ;;
+    flood) cmd=(isolated "$build/bench/flood/flood_bench" "$scale") ;;
+    soak) cmd=(isolated "$build/bench/flood/flood_bench" soak $((soak_minutes * 60)) 60) ;;
+    program) cmd=(isolated python3 "$src/bench/program/program_bench.py" "$build/app/kvelmar") ;;
+    win-history) cmd=(wine_session "$src" "$win_build" wine "$win_build/bench/history/history_bench.exe") ;;
+    win-edit) cmd=(wine_session "$src" "$win_build" wine "$win_build/bench/history/edit_bench.exe") ;;
+    win-receive) cmd=(wine_session "$src" "$win_build" wine "$win_build/bench/receive/receive_bench.exe") ;;
+    win-chat) cmd=(wine_session "$src" "$win_build" wine "$win_build/bench/chat/chat_bench.exe" "$scale") ;;
+    win-program)
+      cmd=(isolated python3 "$src/bench/program/program_bench.py" --wine "$win_build/wine-prefix"
+        --yardstick "$win_build/bench/program/bare_window.exe" "$win_build/app/kvelmar.exe")
+      ;;
+  esac
+  if [ "$name" = program ] || [[ $name == win-* ]]; then
+    "${cmd[@]}" >"$file" 2> >(grep --line-buffered -v '^QStandardPaths: ' >&2) || code=$?
+  else
+    QT_QPA_PLATFORM=offscreen "${cmd[@]}" >"$file" 2> >(grep --line-buffered -v '^QStandardPaths: ' >&2) || code=$?
+  fi
+  if [ $code != 0 ]; then
+    echo "bench.sh: $name ended with code $code" >&2
+    failed+=("$name")
+  fi
+}
+
+for name in $only; do targets "$name" >/dev/null; done
+failed=()
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
 
 # ---- Before and after in one run: KV_BENCH_BASE=<commit> bash tools/bench.sh [scale]
 # Builds <commit> in a scratch worktree of its own (build-bench-base/tree, built
-# in build-bench-base/build), runs every speed benchmark on the base and on this
-# tree in turn, KV_BENCH_RUNS times (default 3; the side that goes first
-# alternates), and prints each figure's median before and after and their
-# ratio. KV_BENCH_ONLY names a subset: "history receive flood program".
+# in build-bench-base/build and build-bench-base/win), runs every benchmark
+# named on the base and on this tree in turn, KV_BENCH_RUNS times (the side
+# that goes first alternates), and prints each figure's median before and
+# after and their ratio.
 compare_with_base() {
   local scratch=build-bench-base runs=${KV_BENCH_RUNS:-3}
-  local only=${KV_BENCH_ONLY:-history receive flood program}
+  if ! git cat-file -e "$KV_BENCH_BASE:bench/support/figures.py" 2>/dev/null; then
+    echo "bench.sh: $KV_BENCH_BASE has no benchmarks that write their figures as JSON lines" \
+      "(bench/support/figures.py); its figures cannot be compared with this tree's." >&2
+    echo "Run its own tools/bench.sh and this one's, one after the other, for the two tables." >&2
+    return 2
+  fi
   local base_tree=$scratch/tree
   if [ -e "$base_tree/.git" ]; then
     git -C "$base_tree" checkout -q --detach "$KV_BENCH_BASE"
   else
     git worktree add -q --detach "$base_tree" "$KV_BENCH_BASE"
   fi
-  local side src build
-  for side in base after; do
-    if [ $side = base ]; then src=$base_tree build=$scratch/build; else src=. build=$dir; fi
-    echo "==== $side ($(git -C "$src" rev-parse --short HEAD)): configure and build in $build (Release)"
-    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build" -j "$(nproc)" --target history_bench receive_bench flood_bench kvelmar
-  done
-  compare_out=$(mktemp -d)
-  trap 'rm -rf "$compare_out"' EXIT
-  local out=$compare_out i name order
+  build "$base_tree" "$scratch/build" "$scratch/win"
+  build . "$dir" "$win_dir"
+  local i name side order
   for i in $(seq 1 "$runs"); do
     order="base after"
     [ $((i % 2)) = 0 ] && order="after base"
     for name in $only; do
       for side in $order; do
-        if [ $side = base ]; then src=$base_tree build=$scratch/build; else src=. build=$dir; fi
-        echo "==== run $i/$runs: $name, $side"
-        case $name in
-          history) set -- "$build/bench/history/history_bench" ;;
-          receive) set -- "$build/bench/receive/receive_bench" ;;
-          flood) set -- "$build/bench/flood/flood_bench" rates "$scale" ;;
-          program) set -- python3 "$src/bench/program/program_bench.py" "$build/app/kvelmar" ;;
-          *) echo "unknown benchmark: $name" >&2 && return 2 ;;
-        esac
-        if [ $name = program ]; then
-          sh tests/support/isolated.sh "$@" >"$out/$side.$name.$i.txt" 2>&1 || true
+        echo "==== run $i/$runs: $side"
+        if [ "$side" = base ]; then
+          run_bench "$name" "$base_tree" "$scratch/build" "$scratch/win" "$out/base.$name.$i.jsonl"
         else
-          QT_QPA_PLATFORM=offscreen sh tests/support/isolated.sh "$@" >"$out/$side.$name.$i.txt" 2>&1 || true
+          run_bench "$name" . "$dir" "$win_dir" "$out/after.$name.$i.jsonl"
         fi
       done
     done
@@ -81,188 +184,21 @@ compare_with_base() {
   echo
   echo "==== before ($KV_BENCH_BASE) and after (this tree): medians of $runs runs" \
     "($(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
-  python3 tools/bench_compare.py "$out" "$runs"
+  python3 tools/bench_report.py compare "$out" "$runs" $only
 }
 
 if [ -n "${KV_BENCH_BASE:-}" ]; then
   compare_with_base
-  exit 0
+else
+  build . "$dir" "$win_dir"
+  for name in $only; do
+    run_bench "$name" . "$dir" "$win_dir" "$out/$name.jsonl"
+  done
+  echo
+  echo "==== all figures ($(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
+  python3 tools/bench_report.py table "$out" $only
 fi
-echo "==== $dir: configure and build (Release)"
-cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target history_bench receive_bench flood_bench kvelmar
-
-out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
-isolated() { sh tests/support/isolated.sh "$@"; }
-run() {  # <name> <command...>: shows the output as it comes and keeps it
-  local name=$1
-  shift
-  echo "==== $name"
-  "$@" 2>&1 | grep -v '^QStandardPaths: ' | tee "$out/$name.txt"
-}
-
-export QT_QPA_PLATFORM=offscreen
-run history isolated "$dir/bench/history/history_bench"
-run receive isolated "$dir/bench/receive/receive_bench"
-run flood isolated "$dir/bench/flood/flood_bench" "$scale"
-if [ "$soak_minutes" != 0 ]; then
-  run soak isolated "$dir/bench/flood/flood_bench" soak $((soak_minutes * 60)) 60
+if ((${#failed[@]})); then
+  echo "bench.sh: failed: ${failed[*]}" >&2
+  exit 1
 fi
-unset QT_QPA_PLATFORM
-run program isolated python3 bench/program/program_bench.py "$dir/app/kvelmar"
-
-# ---- The Windows program under Wine
-# The history's cost per line (bench/history, and the system's edit alone),
-# the UDP server's hand-over without the history (bench/receive), the chat
-# window under a flood (bench/chat: lines per second, loss at
-# 10,000/s) and the program's start-up and close (bench/program --wine) beside
-# those of a bare Win32 window program, the yardstick of what Wine itself costs
-# (bench/program/bare_window.cpp). Wine
-# creates every socket in its server process, so each run goes into a network
-# namespace of its own with a Wine server of its own there (the prefix in the
-# build directory), and an X display of its own, as Wine draws every window
-# through X.
-win_dir=${KV_BENCH_WIN_BUILD_DIR:-build-bench-win}
-
-windows_build() {
-  echo "==== $win_dir: configure and build (MinGW-w64, Release)"
-  cmake -S . -B "$win_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$win_dir" -j "$(nproc)" --target history_bench edit_bench receive_bench chat_bench \
-    bare_window kvelmar
-}
-
-# wine_session <command...>: runs the command on an X display with a Wine
-# server of its own, in a network namespace of its own, all from the one
-# harness (tests/support/desktop.py), which ends them afterwards.
-wine_session() {
-  python3 tests/support/desktop.py run --netns --no-wm --wine "$PWD/$win_dir/wine-prefix" -- "$@"
-}
-
-windows_benchmarks() {
-  require_programs x86_64-w64-mingw32-g++-posix wine wineserver wineboot Xvfb
-  windows_build
-  run win-history wine_session wine "$win_dir/bench/history/history_bench.exe"
-  run win-edit wine_session wine "$win_dir/bench/history/edit_bench.exe"
-  run win-receive wine_session wine "$win_dir/bench/receive/receive_bench.exe"
-  run win-chat wine_session wine "$win_dir/bench/chat/chat_bench.exe" "$scale"
-  run win-program isolated python3 bench/program/program_bench.py --wine "$win_dir/wine-prefix" \
-    --yardstick "$win_dir/bench/program/bare_window.exe" "$win_dir/app/kvelmar.exe"
-}
-
-source tools/require-programs.sh
-windows_benchmarks
-
-echo
-echo "==== all figures ($(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg))"
-python3 - "$out" <<'EOF'
-import os
-import re
-import sys
-
-out = sys.argv[1]
-
-
-def text(name):
-    with open("%s/%s.txt" % (out, name)) as f:
-        return f.read()
-
-
-rows = []
-
-# bench/history: time per added line at each size, their ratio, the memory.
-history = text("history")
-for size, ns in re.findall(r"history of\s+(\d+) lines:\s+(\d+) ns per added line", history):
-    rows.append(("TMemo: time per added line at %s lines" % format(int(size), ","),
-                 "%.2f us" % (int(ns) / 1000), ""))
-m = re.search(r"ratio 1,000,000 / 0: ([\d.]+)", history)
-if m:
-    rows.append(("TMemo: ratio 1,000,000 / 0", m.group(1), "<= 1.2"))
-m = re.search(r"resident memory with (\d+) lines: (\d+) MB", history)
-if m:
-    rows.append(("TMemo: resident memory with %s lines added directly" % format(int(m.group(1)), ","),
-                 m.group(2) + " MB", ""))
-
-# bench/receive: the server on the main thread against a plain receiver (of
-# the Linux program, and with the mark of the Windows one under Wine).
-def receive_rows(name, mark=""):
-    if not os.path.exists("%s/%s.txt" % (out, name)):
-        return
-    receive = text(name)
-    for line in receive.splitlines():
-        cells = line.split()
-        # offered | plain: rate loss | CheckSynchronize loop: rate loss ratio | application loop: ...
-        if cells and (cells[0] == "max" or cells[0].isdigit()) and len(cells) >= 11:
-            offered = "full speed" if cells[0] == "max" else format(int(cells[0]), ",") + "/s"
-            rows.append(("UDP server, application loop, at %s: delivered/s, loss%s"
-                         % (offered, mark), "%s, %s" % (cells[8], cells[9]), ""))
-    m = re.search(r"idle deactivation: median ([\d.]+) ms", receive)
-    if m:
-        rows.append(("UDP server: idle deactivation, median" + mark, m.group(1) + " ms",
-                     "< 50 ms"))
-    m = re.search(r"idle listener: ([\d.]+) wake-ups per second", receive)
-    if m:
-        rows.append(("UDP server: idle listener wake-ups per second" + mark, m.group(1),
-                     "about 1"))
-
-
-receive_rows("receive")
-
-# bench/history's user actions on a full history, bench/flood (with its
-# optional soak) and bench/program print their rows ready: figure, value,
-# target. So do the Windows program's bench/history, bench/chat and
-# bench/program --wine.
-
-
-def ready_rows(name, mark=""):
-    if not os.path.exists("%s/%s.txt" % (out, name)):
-        return
-    for line in text(name).splitlines():
-        if not line.startswith("  "):
-            continue
-        body = line[2:].rstrip()
-        indent = " " * (len(body) - len(body.lstrip()))
-        cells = re.split(r"\s{2,}", body.strip())
-        if len(cells) >= 2:
-            figure = cells[0] if mark in cells[0] else cells[0] + mark
-            rows.append((indent + figure, cells[1], cells[2] if len(cells) > 2 else ""))
-
-
-for name in ("history", "flood", "soak", "program"):
-    ready_rows(name)
-
-# The Windows program, measured under Wine.
-UNDER_WINE = ", under Wine"
-if os.path.exists("%s/win-history.txt" % out):
-    history = text("win-history")
-    for size, ns in re.findall(r"history of\s+(\d+) lines:\s+(\d+) ns per added line", history):
-        rows.append(("Win32 TMemo: time per added line at %s lines%s"
-                     % (format(int(size), ","), UNDER_WINE), "%.2f us" % (int(ns) / 1000), ""))
-    m = re.search(r"ratio 1,000,000 / 0: ([\d.]+)", history)
-    if m:
-        rows.append(("Win32 TMemo: ratio 1,000,000 / 0" + UNDER_WINE, m.group(1), "<= 1.2"))
-    m = re.search(r"resident memory with (\d+) lines: (\d+) MB", history)
-    if m:
-        rows.append(("Win32 TMemo: resident memory with %s lines%s"
-                     % (format(int(m.group(1)), ","), UNDER_WINE), m.group(2) + " MB", ""))
-    m = re.search(r"ending with the newest line: (\w+)", history)
-    if m:
-        rows.append(("Win32 TMemo: holds the newest 1,000,000 lines" + UNDER_WINE, m.group(1),
-                     "yes"))
-if os.path.exists("%s/win-edit.txt" % out):
-    for size, append, repaint in re.findall(
-            r"^\s*(\d+)\s+[\d.]+\s+([\d.]+)\s+[\d.]+\s+[\d.]+\s+([\d.]+)\s*$",
-            text("win-edit"), re.M):
-        rows.append(("system EDIT alone at %s lines: add 100 lines, repaint%s"
-                     % (format(int(size), ","), UNDER_WINE), "%s, %s ms" % (append, repaint), ""))
-receive_rows("win-receive", UNDER_WINE)
-ready_rows("win-history", UNDER_WINE)
-ready_rows("win-chat", UNDER_WINE)
-ready_rows("win-program", UNDER_WINE)
-
-width = max(len(r[0]) for r in rows)
-print("%-*s  %16s   %s" % (width, "figure", "value", "target"))
-for figure, value, target in rows:
-    print("%-*s  %16s   %s" % (width, figure, value, target))
-EOF

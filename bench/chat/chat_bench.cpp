@@ -22,6 +22,7 @@
 
 #include "app/IPadd.h"
 #include "app/chat.h"
+#include "bench/support/Figures.h"
 #include "bench/support/FloodRun.h"
 #include "framework/gui/GuiPort.h"
 #include "support/udp_peer.h"
@@ -149,19 +150,20 @@ int main(int argc, char** argv) {
 #endif
   const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
   TApplication application(argc, argv);
-  std::printf("flood of 64-byte datagrams on loopback into the chat window\n");
+  std::fprintf(stderr, "flood of 64-byte datagrams on loopback into the chat window\n");
   const Run full = Flood(0, 5 * scale);
   const Run r10k = Flood(10000, 10 * scale);
   Application->ResetForTesting();
-  Row("lines/s into the visible history, sender at full speed", Fixed(full.PerSecond(), 0), "");
-  Row("  loss at full speed", Fixed(full.LossPercent(), 2, " %"), "");
-  Row("  datagrams/s the sender managed", Fixed(static_cast<double>(full.sent) / (5 * scale), 0),
-      "");
-  Row("loss at 10,000/s offered (10 s)", Fixed(r10k.LossPercent(), 2, " %"), "0 %");
-  Row("  lines/s", Fixed(r10k.PerSecond(), 0), "");
+  WriteFigure("lines/s into the visible history, sender at full speed", full.PerSecond(), "lines/s",
+              "", Better::kHigher);
+  WriteFigure("loss with the sender at full speed", full.LossPercent(), "%");
+  WriteFigure("datagrams/s the sender managed at full speed",
+              static_cast<double>(full.sent) / (5 * scale), "datagrams/s");
+  WriteFigure("loss at 10,000/s offered", r10k.LossPercent(), "%", "0 %", Better::kLower);
+  WriteFigure("lines/s at 10,000/s offered", r10k.PerSecond(), "lines/s");
   // The sender runs on the same platform layer (under Wine, through the same
   // Wine server): what it managed to send shows whether the rate was offered.
-  Row("  datagrams/s the sender managed", Fixed(static_cast<double>(r10k.sent) / (10 * scale), 0),
-      "10000");
+  WriteFigure("datagrams/s the sender managed at 10,000/s offered",
+              static_cast<double>(r10k.sent) / (10 * scale), "datagrams/s", "10000");
   return 0;
 }

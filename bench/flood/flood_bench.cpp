@@ -56,6 +56,7 @@
 
 #include "app/IPadd.h"
 #include "app/chat.h"
+#include "bench/support/Figures.h"
 #include "bench/support/FloodRun.h"
 #include "bench/support/ProcStatus.h"
 #include "framework/core/Threads.h"
@@ -208,35 +209,6 @@ Run PlainReceiver(double seconds) {
   return run;
 }
 
-// The bare hand-over: a thread that hands empty calls to the main thread,
-// which does nothing but run them.
-class Handing : public TThread {
- public:
-  explicit Handing(double seconds) : TThread(false), seconds_(seconds) {}
-  std::atomic<long> calls{0};
-
- protected:
-  void ThreadBody() override {
-    const Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::duration<double>(seconds_));
-    while (Clock::now() < end) {
-      RunOnMainThread([this] { calls.fetch_add(1, std::memory_order_relaxed); });
-    }
-  }
-
- private:
-  double seconds_;
-};
-
-double BareHandOver(double seconds) {
-  std::unique_ptr<Handing> thread(NewThread<Handing>(seconds));
-  const Clock::time_point start = Clock::now();
-  while (!thread->HasEnded()) CheckSynchronize(10);
-  const double elapsed = Seconds(Clock::now() - start);
-  thread->WaitUntilDone();
-  return static_cast<double>(thread->calls.load()) / elapsed;
-}
-
 // Watches the chat window: counts what its history receives, the latency of
 // each numbered line, the repaints of the history and the turns of the loop.
 class Probe : public QObject {
@@ -362,19 +334,18 @@ void RunLatency(double seconds) {
     Serve(*probe, sender);
     probe->Time(nullptr);
   }
-  Row("latency sendto -> in the history at 1,000/s, p50",
-      Fixed(Percentile(probe->to_history_us, 0.50) / 1000, 3, " ms"), "< 0.2 ms");
-  Row("latency sendto -> in the history at 1,000/s, p99",
-      Fixed(Percentile(probe->to_history_us, 0.99) / 1000, 3, " ms"), "< 2 ms");
-  Row("latency sendto -> first repaint after it, p50",
-      Fixed(Percentile(probe->to_screen_us, 0.50) / 1000, 3, " ms"), "(display rate)");
-  Row("latency sendto -> first repaint after it, p99",
-      Fixed(Percentile(probe->to_screen_us, 0.99) / 1000, 3, " ms"), "(display rate)");
+  WriteFigure("latency sendto -> in the history at 1,000/s, p50",
+              Percentile(probe->to_history_us, 0.50) / 1000, "ms", "< 0.2 ms", Better::kLower);
+  WriteFigure("latency sendto -> in the history at 1,000/s, p99",
+              Percentile(probe->to_history_us, 0.99) / 1000, "ms", "< 2 ms", Better::kLower);
+  WriteFigure("latency sendto -> first repaint after it, p50",
+              Percentile(probe->to_screen_us, 0.50) / 1000, "ms", "(display rate)");
+  WriteFigure("latency sendto -> first repaint after it, p99",
+              Percentile(probe->to_screen_us, 0.99) / 1000, "ms", "(display rate)");
 }
 
 int RunRates(double scale) {
-  std::printf("flood of 64-byte datagrams on loopback into the chat window (offscreen)\n");
-  const double bare = BareHandOver(2 * scale);
+  std::fprintf(stderr, "flood of 64-byte datagrams on loopback into the chat window (offscreen)\n");
   const Run plain = PlainReceiver(3 * scale);
 
   std::unique_ptr<Probe> probe = OpenWindow();
@@ -395,23 +366,24 @@ int RunRates(double scale) {
   // The sender takes a core of its own at full speed, so a paced sender may
   // get more through; the best run counts.
   const double best = std::max({max.PerSecond(), r50k.PerSecond(), r100k.PerSecond()});
-  Row("lines/s into the visible history, best of the runs below", Fixed(best, 0), ">= 30000");
-  Row("  sender at full speed: lines/s", Fixed(max.PerSecond(), 0), "");
-  Row("plain recvfrom receiver, sender at full speed: datagrams/s", Fixed(plain.PerSecond(), 0),
-      "");
-  Row("bare two-thread hand-over, calls/s", Fixed(bare, 0), "");
-  Row("history / plain receiver (both at full speed)",
-      Fixed(max.PerSecond() / std::max(plain.PerSecond(), 1.0), 2), ">= 0.5");
-  Row("history (best) / bare hand-over", Fixed(best / std::max(bare, 1.0), 2), "");
-  Row("loss at 10,000/s offered (10 s)", Fixed(r10k.LossPercent(), 2, " %"), "0 %");
-  Row("  lines/s", Fixed(r10k.PerSecond(), 0), "");
-  Row("loss at 50,000/s offered", Fixed(r50k.LossPercent(), 2, " %"), "0 %");
-  Row("  lines/s", Fixed(r50k.PerSecond(), 0), "");
-  Row("loss at 100,000/s offered (10 s)", Fixed(r100k.LossPercent(), 2, " %"), "(printed)");
-  Row("  lines/s", Fixed(r100k.PerSecond(), 0), "");
-  Row("longest main-loop gap during 100,000/s", Fixed(gap_ms, 1, " ms"), "< 50 ms");
-  Row("  gaps over 20 ms", Fixed(static_cast<double>(long_gaps), 0), "");
-  Row("repaints of the history per second during 100,000/s", Fixed(paints, 0), "");
+  WriteFigure("lines/s into the visible history, best of the floods", best, "lines/s", ">= 30000",
+              Better::kHigher);
+  WriteFigure("lines/s into the visible history, sender at full speed", max.PerSecond(), "lines/s",
+              "", Better::kHigher);
+  WriteFigure("plain recvfrom receiver, sender at full speed", plain.PerSecond(), "datagrams/s", "",
+              Better::kHigher);
+  WriteFigure("lines/s into the visible history / plain recvfrom receiver's, both at full speed",
+              max.PerSecond() / std::max(plain.PerSecond(), 1.0), "", ">= 0.5", Better::kHigher);
+  WriteFigure("loss at 10,000/s offered", r10k.LossPercent(), "%", "0 %", Better::kLower);
+  WriteFigure("lines/s at 10,000/s offered", r10k.PerSecond(), "lines/s");
+  WriteFigure("loss at 50,000/s offered", r50k.LossPercent(), "%", "0 %", Better::kLower);
+  WriteFigure("lines/s at 50,000/s offered", r50k.PerSecond(), "lines/s");
+  WriteFigure("loss at 100,000/s offered", r100k.LossPercent(), "%", "", Better::kLower);
+  WriteFigure("lines/s at 100,000/s offered", r100k.PerSecond(), "lines/s", "", Better::kHigher);
+  WriteFigure("longest main-loop gap during 100,000/s", gap_ms, "ms", "< 50 ms", Better::kLower);
+  WriteFigure("main-loop gaps over 20 ms during 100,000/s", static_cast<double>(long_gaps), "", "",
+              Better::kLower);
+  WriteFigure("repaints of the history per second during 100,000/s", paints, "/s");
 
   RunLatency(5 * scale);
   Application->ResetForTesting();
@@ -452,25 +424,27 @@ int RunHistory(long lines) {
   const Span at_full = add(measured);
   const int count = Form1->Memo1->Lines()->Count();
 
-  char figure[128];
-  std::printf("history filled through the receive path (%d lines of 64 bytes)\n", count);
-  std::snprintf(figure, sizeof figure, "resident memory with %ld lines in the history", lines);
-  Row(figure, Fixed(static_cast<double>(rss_full) / 1024, 0, " MB"), "<= 150 MB");
-  Row("  of which the history (over the empty window)",
-      Fixed(static_cast<double>(rss_full - window_rss) / 1024, 0, " MB"), "");
-  Row("  the program with an empty window", Fixed(static_cast<double>(window_rss) / 1024, 0, " MB"),
-      "");
-  Row("peak resident memory", Fixed(static_cast<double>(StatusKb("VmHWM")) / 1024, 0, " MB"),
-      "<= 180 MB");
-  Row("main thread's time per added line at 0 lines", Fixed(at_empty.cpu_per_line_us, 2, " us"),
-      "");
-  std::snprintf(figure, sizeof figure, "main thread's time per added line at %ld lines", lines);
-  Row(figure, Fixed(at_full.cpu_per_line_us, 2, " us"), "");
-  Row("  ratio", Fixed(at_full.cpu_per_line_us / at_empty.cpu_per_line_us, 2), "<= 1.5");
-  Row("wall time per delivered line at 0 lines", Fixed(at_empty.wall_per_line_us, 2, " us"), "");
-  std::snprintf(figure, sizeof figure, "wall time per delivered line at %ld lines", lines);
-  Row(figure, Fixed(at_full.wall_per_line_us, 2, " us"), "");
-  Row("  ratio", Fixed(at_full.wall_per_line_us / at_empty.wall_per_line_us, 2), "<= 2");
+  std::fprintf(stderr, "history filled through the receive path (%d lines of 64 bytes)\n", count);
+  const std::string with = " with " + Grouped(lines) + " lines in the history";
+  const auto mb = [](long kb) { return static_cast<double>(kb) / 1024; };
+  WriteFigure("resident memory" + with, mb(rss_full), "MB", "<= 150 MB", Better::kLower);
+  WriteFigure("the history's share of it, over the empty window", mb(rss_full - window_rss), "MB",
+              "", Better::kLower);
+  WriteFigure("resident memory of the program with an empty window", mb(window_rss), "MB");
+  WriteFigure("peak resident memory" + with, mb(StatusKb("VmHWM")), "MB", "<= 180 MB",
+              Better::kLower);
+  const std::string per_line = "main thread's time per line added by the flood";
+  WriteFigure(per_line + " at 0 lines", at_empty.cpu_per_line_us, "us", "", Better::kLower);
+  WriteFigure(per_line + " at " + Grouped(lines) + " lines", at_full.cpu_per_line_us, "us", "",
+              Better::kLower);
+  WriteFigure(per_line + ", " + Grouped(lines) + " / 0 lines",
+              at_full.cpu_per_line_us / at_empty.cpu_per_line_us, "", "<= 1.5", Better::kLower);
+  const std::string wall = "wall time per line delivered by the flood";
+  WriteFigure(wall + " at 0 lines", at_empty.wall_per_line_us, "us", "", Better::kLower);
+  WriteFigure(wall + " at " + Grouped(lines) + " lines", at_full.wall_per_line_us, "us", "",
+              Better::kLower);
+  WriteFigure(wall + ", " + Grouped(lines) + " / 0 lines",
+              at_full.wall_per_line_us / at_empty.wall_per_line_us, "", "<= 2", Better::kLower);
   Application->ResetForTesting();
   return 0;
 }
@@ -484,9 +458,9 @@ int RunSoak(double seconds, double sample_seconds, int max_lines) {
   if (max_lines > 0) Form1->Memo1->SetMaxLines(max_lines);
   const int limit = Form1->Memo1->MaxLines();
   const long first_span = std::max(1000L, static_cast<long>(limit) / 10);
-  std::printf("flood at full speed for %.0f s, history limit %d lines, memory every %.0f s\n",
-              seconds, limit, sample_seconds);
-  std::fflush(stdout);
+  std::fprintf(stderr,
+               "flood at full speed for %.0f s, history limit %d lines, memory every %.0f s\n",
+               seconds, limit, sample_seconds);
 
   const auto sample =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(sample_seconds));
@@ -518,33 +492,37 @@ int RunSoak(double seconds, double sample_seconds, int max_lines) {
     if (full_at_interval_start) worst_at_limit_us = std::max(worst_at_limit_us, per_line_us);
     const bool full = lines >= limit;
     if (full) rss_when_full.push_back(rss);
-    char figure[128];
-    std::snprintf(figure, sizeof figure, "soak: at %.0f s, %d lines%s: resident memory",
-                  samples * sample_seconds, lines, full ? " (full)" : "");
-    Row(figure, Fixed(static_cast<double>(rss) / 1024, 0, " MB"), "");
-    std::snprintf(figure, sizeof figure, "  %ld lines added, main thread's time per line", added);
-    Row(figure, Fixed(per_line_us, 2, " us"), "");
+    const std::string at =
+        " at " + std::to_string(samples * static_cast<long>(sample_seconds)) + " s";
+    WriteFigure("soak: lines in the history" + at, static_cast<double>(lines), "",
+                full ? "(full)" : "");
+    WriteFigure("soak: resident memory" + at, static_cast<double>(rss) / 1024, "MB");
+    WriteFigure("soak: main thread's time per line added in the interval up to" + at, per_line_us,
+                "us");
     last_delivered = probe->delivered;
     last_cpu = cpu;
     full_at_interval_start = full;
   }
-  Row("soak: main thread's time per added line at 0", Fixed(at_zero_us, 2, " us"), "");
-  Row("soak: the same at the limit, the worst interval", Fixed(worst_at_limit_us, 2, " us"), "");
-  Row("soak: ratio at the limit / at 0",
-      at_zero_us > 0 && worst_at_limit_us > 0 ? Fixed(worst_at_limit_us / at_zero_us, 2)
-                                              : std::string("(not reached)"),
-      "<= 2");
+  WriteFigure("soak: main thread's time per added line at 0 lines", at_zero_us, "us");
+  WriteFigure("soak: the same at the limit, the worst interval", worst_at_limit_us, "us");
+  if (at_zero_us > 0 && worst_at_limit_us > 0) {
+    WriteFigure("soak: main thread's time per added line, at the limit / at 0",
+                worst_at_limit_us / at_zero_us, "", "<= 2", Better::kLower);
+  } else {
+    WriteMissing("soak: main thread's time per added line, at the limit / at 0",
+                 "the history did not reach its limit", "<= 2");
+  }
   // Flat once the limit is reached: every later sample within a tenth of the
   // first one taken with the history full.
+  const std::string flat = "soak: resident memory once full, farthest from the first full sample";
   if (rss_when_full.size() >= 2) {
     const long first = rss_when_full.front();
     long farthest = 0;
     for (long rss : rss_when_full) farthest = std::max(farthest, std::labs(rss - first));
-    Row("soak: resident memory once full, farthest from the first full sample",
-        Fixed(100.0 * static_cast<double>(farthest) / static_cast<double>(first), 1, " %"),
-        "<= 10 %");
+    WriteFigure(flat, 100.0 * static_cast<double>(farthest) / static_cast<double>(first), "%",
+                "<= 10 %", Better::kLower);
   } else {
-    Row("soak: resident memory once full", "(too few samples)", "<= 10 %");
+    WriteMissing(flat, "too few samples with the history full", "<= 10 %");
   }
   Application->ResetForTesting();
   return 0;
@@ -583,8 +561,10 @@ int main(int argc, char** argv) {
       std::unique_ptr<Probe> probe = OpenWindow();
       const Run run =
           Flood(*probe, argc > 3 ? std::atoi(argv[3]) : 0, argc > 2 ? std::atof(argv[2]) : 5);
-      std::printf("%.0f lines/s, loss %.2f %%, %ld paints\n", run.PerSecond(), run.LossPercent(),
-                  probe->paints);
+      WriteFigure("lines/s into the visible history", run.PerSecond(), "lines/s", "",
+                  Better::kHigher);
+      WriteFigure("loss", run.LossPercent(), "%", "", Better::kLower);
+      WriteFigure("repaints of the history", static_cast<double>(probe->paints), "");
       Application->ResetForTesting();
       return 0;
     }

@@ -1,25 +1,58 @@
-// The system's multi-line EDIT alone, as the Win32 port's history uses it
-// (read-only, wrapping at its width, Times New Roman 10, no text limit): the
-// wall time of each step that adding lines takes, at several sizes of its
-// text, so that the edit's own costs can be told from the port's. Under Wine
-// the edit keeps its text in one buffer and its lines in a list that most
-// steps walk from the first line.
+// The system's multi-line EDIT alone, as the Win32 port's history used it
+// before the history drew its own view (read-only, wrapping at its width,
+// Times New Roman 10, no text limit): the wall time of each step that adding
+// lines takes, at several sizes of its text, and its resident memory. Beside
+// history_bench's figures of the program's own view under Wine, it shows what
+// the system's control would cost. Under Wine the edit keeps its text in one
+// buffer and its lines in a list that most steps walk from the first line.
+// Every figure is a JSON line on standard output (bench/support/Figures.h).
 //
 // Usage: edit_bench [lines-per-step]   (default 100; Windows only)
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <psapi.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "win32_bench.h"
+#include "bench/support/Figures.h"
 
 namespace {
 
-using win32_bench::Clock;
-using win32_bench::MedianMs;
-using win32_bench::MsSince;
-using win32_bench::Pump;
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void Pump() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// Median wall time of step over five runs, in milliseconds.
+template <typename Step>
+double MedianMs(Step step) {
+  std::vector<double> runs;
+  for (int i = 0; i < 5; ++i) {
+    const Clock::time_point start = Clock::now();
+    step();
+    runs.push_back(MsSince(start));
+  }
+  std::sort(runs.begin(), runs.end());
+  return runs[2];
+}
+
+// The process's working set in MB (under Wine, its resident memory).
+long ResidentMb() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return -1;
+  return static_cast<long>(counters.WorkingSetSize >> 20);
+}
 
 std::wstring Lines(long first, long count) {
   std::wstring text;
@@ -40,7 +73,7 @@ int main(int argc, char** argv) {
                                   ES_AUTOVSCROLL | ES_READONLY | ES_NOHIDESEL,
                               0, 0, 416, 448, form, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (form == nullptr || edit == nullptr) {
-    std::printf("edit_bench: no window\n");
+    std::fprintf(stderr, "edit_bench: no window\n");
     return 1;
   }
   HFONT font =
@@ -50,10 +83,10 @@ int main(int argc, char** argv) {
   SendMessageW(edit, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
   Pump();
 
-  std::printf("the system's EDIT, %ld lines a step; median wall time of five steps, ms\n",
-              step_lines);
-  std::printf("%9s %10s %10s %10s %10s %10s\n", "lines", "set text", "append", "drop front",
-              "caret end", "repaint");
+  std::fprintf(stderr, "the system's EDIT, %ld lines a step; median wall time of five steps, ms\n",
+               step_lines);
+  std::fprintf(stderr, "%9s %10s %10s %10s %10s %10s\n", "lines", "set text", "append",
+               "drop front", "caret end", "repaint");
   const std::wstring step = Lines(0, step_lines);
   for (long size : {10000L, 100000L, 300000L, 1000000L}) {
     const std::wstring text = Lines(0, size);
@@ -80,11 +113,16 @@ int main(int argc, char** argv) {
       InvalidateRect(edit, nullptr, TRUE);
       UpdateWindow(edit);
     });
-    std::printf("%9ld %10.1f %10.2f %10.2f %10.2f %10.2f\n", size, set_ms, append_ms, drop_ms,
-                caret_ms, paint_ms);
-    std::fflush(stdout);
+    std::fprintf(stderr, "%9ld %10.1f %10.2f %10.2f %10.2f %10.2f\n", size, set_ms, append_ms,
+                 drop_ms, caret_ms, paint_ms);
+    const std::string at = "system EDIT alone at " + Grouped(size) + " lines: ";
+    const std::string step_name = std::to_string(step_lines) + " lines";
+    WriteFigure(at + "add " + step_name, append_ms, "ms", "", Better::kLower);
+    WriteFigure(at + "drop the first " + step_name, drop_ms, "ms", "", Better::kLower);
+    WriteFigure(at + "repaint", paint_ms, "ms", "", Better::kLower);
   }
-  std::printf("resident memory at 1000000 lines: %ld MB\n", win32_bench::ResidentMb());
+  WriteFigure("system EDIT alone: resident memory at 1,000,000 lines",
+              static_cast<double>(ResidentMb()), "MB", "", Better::kLower);
   DestroyWindow(form);
   return 0;
 }

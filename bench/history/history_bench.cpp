@@ -1,25 +1,26 @@
 // Adds lines to a shown history holding 0, 100,000 and 1,000,000 lines and
-// prints the time per added line at each size (the median of five batches),
-// and the ratio of the largest to the empty history: adding a line must not
-// depend on the history's length, the ratio should stay at 1.2 or below. The
-// time counts the lines' way onto the screen (the window processes its events
-// every 100 lines, and repaints at most once a frame); the resident memory
-// with the full history is printed too; on Windows, the time of one full
-// repaint at each size.
+// writes the time per added line at each size (the median of five batches:
+// Google Benchmark's repetitions on Linux, a plain loop in the Windows build,
+// as Debian has no MinGW build of the library), and the ratio of the largest
+// to the empty history: adding a line must not depend on the history's length,
+// the ratio should stay at 1.2 or below. The time counts the lines' way onto
+// the screen (the window processes its events every 100 lines, and repaints
+// at most once a frame); the resident memory with the full history too; on
+// Windows, the time of one full repaint at each size.
 //
 // Then, with the history full, what a user does to it, each with the repaint
 // that shows it: a change of font (the main thread's time and the memory it
 // adds), a line of 8,192 bytes added, a character typed, Enter and Backspace
 // at the top and at the bottom (the top must cost no more than the bottom),
-// select all and copy, and typing over that selection. These print as rows:
-// figure, value with unit, target.
+// select all and copy, and typing over that selection. Every figure is a JSON
+// line on standard output (bench/support/Figures.h).
 //
 // Written against the framework alone, so that it builds on both ports: on
 // Linux it runs on Qt's offscreen platform; the Windows build runs under Wine
 // on an X display (tools/bench.sh gives it an Xvfb), as Wine draws every
 // window through X.
 //
-// Usage: history_bench [lines-measured-per-size]
+// Usage: history_bench [lines-measured-per-size] [--benchmark_* options on Linux]
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -48,8 +49,10 @@
 
 #include <QWidget>
 
+#include "bench/support/GoogleBenchmark.h"
 #include "bench/support/ProcStatus.h"
 #endif
+#include "bench/support/Figures.h"
 
 namespace {
 
@@ -132,12 +135,6 @@ double MedianMs(TMemo* memo, int runs, Step step) {
   return times[times.size() / 2];
 }
 
-// One figure: its name, its value and the target it is read against.
-void Row(const std::string& figure, double value, const char* unit, const char* target) {
-  std::printf("  %-62s %12.3f %-3s  %s\n", figure.c_str(), value, unit, target);
-  std::fflush(stdout);
-}
-
 std::string LineNumber(long n) {
   return "nick> message number " + std::to_string(n) + " with some text to wrap";
 }
@@ -172,13 +169,81 @@ double RepaintMs(TMemo* memo) {
 }
 #endif
 
+constexpr long kSizes[] = {0, 100000, 1000000};
+
+std::string PerLineName(long size) {
+  return "TMemo: time per added line at " + Grouped(size) + " lines";
+}
+
+// Fills the history up to size lines through the same path, untimed; held
+// counts the lines added so far.
+void FillTo(TMemo* memo, long size, long& held) {
+  while (held < size) {
+    const long batch = std::min(size - held, 10000L);
+    TimeAdds(memo, held, batch);
+    held += batch;
+  }
+}
+
+#if defined(_WIN32)
+// Without Google Benchmark (Debian has no MinGW build of it): at each size,
+// the median of five batches of measured lines, as a batch takes milliseconds,
+// which one moment without a processor on a busy machine would double; and
+// the time of one full repaint there. Returns nanoseconds per line.
+std::vector<double> NsPerLineAtSizes(int&, char**, TMemo* memo, long measured, long& held) {
+  std::vector<double> per_line;
+  for (long size : kSizes) {
+    FillTo(memo, size, held);
+    std::vector<double> batches;
+    for (int batch = 0; batch < 5; ++batch) {
+      batches.push_back(TimeAdds(memo, held, measured));
+      held += measured;
+    }
+    std::sort(batches.begin(), batches.end());
+    per_line.push_back(batches[2]);
+    WriteFigure(PerLineName(size), batches[2] / 1000, "us", "", Better::kLower);
+    WriteFigure("TMemo: one full repaint at " + Grouped(size) + " lines", RepaintMs(memo), "ms", "",
+                Better::kLower);
+  }
+  return per_line;
+}
+#else
+// Google Benchmark times measured lines at each size, five times over; the
+// median counts. Returns nanoseconds per line.
+std::vector<double> NsPerLineAtSizes(int& argc, char** argv, TMemo* memo, long measured,
+                                     long& held) {
+  for (long size : kSizes) {
+    benchmark::RegisterBenchmark(PerLineName(size).c_str(),
+                                 [memo, size, &held](benchmark::State& state) {
+                                   FillTo(memo, size, held);
+                                   for (auto _ : state) {
+                                     memo->AddLine(LineNumber(held));
+                                     if (++held % 100 == 0) port::ProcessWaitingEvents();
+                                   }
+                                 })
+        ->Iterations(measured)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly()
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
+  }
+  FigureReporter reporter;
+  RunGoogleBenchmarks(argc, argv, reporter);
+  std::vector<double> per_line;
+  for (long size : kSizes) per_line.push_back(reporter.Nanoseconds(PerLineName(size)));
+  return per_line;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
 #if !defined(_WIN32)
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
 #endif
-  long measured = argc > 1 ? std::atol(argv[1]) : 2000;
+  // A first argument that is not one of Google Benchmark's options.
+  const long given = argc > 1 && argv[1][0] != '-' ? std::atol(argv[1]) : 0;
+  const long measured = given > 0 ? given : 2000;
   TApplication application(argc, argv);
   HistoryForm* form = nullptr;
   Application->MakeForm(form);
@@ -198,38 +263,14 @@ int main(int argc, char** argv) {
   memo->SetText("");
 
   long held = 0;
-  double at_empty = 0;
-  double at_largest = 0;
-  for (long size : {0L, 100000L, 1000000L}) {
-    // Fill up to the size through the same path, untimed.
-    while (held < size) {
-      long batch = std::min(size - held, 10000L);
-      TimeAdds(memo, held, batch);
-      held += batch;
-    }
-    // The median of five batches: a batch takes milliseconds, which one
-    // moment without a processor on a busy machine would double.
-    std::vector<double> batches;
-    for (int batch = 0; batch < 5; ++batch) {
-      batches.push_back(TimeAdds(memo, held, measured));
-      held += measured;
-    }
-    std::sort(batches.begin(), batches.end());
-    const double per_line = batches[2];
-#if defined(_WIN32)
-    std::printf("history of %7ld lines: %8.0f ns per added line, %6.2f ms a repaint\n", size,
-                per_line, RepaintMs(memo));
-#else
-    std::printf("history of %7ld lines: %8.0f ns per added line\n", size, per_line);
-#endif
-    std::fflush(stdout);
-    if (size == 0) at_empty = per_line;
-    at_largest = per_line;
-  }
-  std::printf("ratio 1,000,000 / 0: %.2f (must be at most 1.2)\n", at_largest / at_empty);
+  const std::vector<double> per_line = NsPerLineAtSizes(argc, argv, memo, measured, held);
+  WriteFigure("TMemo: time per added line, " + Grouped(kSizes[2]) + " / 0 lines",
+              per_line.back() / per_line.front(), "", "<= 1.2", Better::kLower);
   const Resident resident = ResidentMemory();
-  std::printf("resident memory with %ld lines: %ld MB (peak %ld MB)\n", held, resident.now_mb,
-              resident.peak_mb);
+  WriteFigure("TMemo: resident memory with " + Grouped(held) + " lines added directly",
+              static_cast<double>(resident.now_mb), "MB", "", Better::kLower);
+  WriteFigure("TMemo: peak resident memory", static_cast<double>(resident.peak_mb), "MB", "",
+              Better::kLower);
   // The figures count only if the history really holds the newest lines.
   const int count = memo->Lines()->Count();
   const std::string newest = LineNumber(held - 1);
@@ -238,9 +279,12 @@ int main(int argc, char** argv) {
       count == std::min(held, static_cast<long>(memo->MaxLines())) &&
       memo->Lines()->Strings(count - 1) == newest && text.size() >= newest.size() + 2 &&
       text.compare(text.size() - newest.size() - 2, std::string::npos, newest + "\r\n") == 0;
-  std::printf("the history holds %d lines, %zu bytes of text, ending with the newest line: %s\n",
-              count, text.size(), whole ? "yes" : "NO");
-  std::printf("with the history full (%d lines): median wall time with the repaint\n", count);
+  const std::string full = Grouped(count) + " lines";
+  WriteCheck("TMemo: holds the newest " + full + ", " + Grouped(static_cast<long>(text.size())) +
+                 " bytes of text",
+             whole);
+  std::fprintf(stderr, "with the history full (%d lines): median wall time with the repaint\n",
+               count);
 
   // A change of font lays out nothing but the rows in view.
   // (The thread's time is counted in ticks of 10 ms under Wine; the wall
@@ -250,10 +294,13 @@ int main(int argc, char** argv) {
   const double font_start = ThreadMs();
   memo->Font()->SetHeight(16);
   PaintNow(memo);
-  Row("font change: main thread's time", ThreadMs() - font_start, "ms", "< 100 ms");
-  Row("font change: wall time", MsSince(font_wall), "ms", "");
-  Row("font change: resident memory added",
-      static_cast<double>(ResidentMemory().now_mb - before_font_mb), "MB", "0 MB");
+  const std::string font = "font change with " + full;
+  WriteFigure(font + ": main thread's time", ThreadMs() - font_start, "ms", "< 100 ms",
+              Better::kLower);
+  WriteFigure(font + ": wall time", MsSince(font_wall), "ms", "", Better::kLower);
+  WriteFigure(font + ": resident memory added",
+              static_cast<double>(ResidentMemory().now_mb - before_font_mb), "MB", "0 MB",
+              Better::kLower);
 
   // A character typed, Enter and two Backspaces, which leave the line as it
   // was: an edit within a line, one that adds a line and one that joins two;
@@ -271,12 +318,15 @@ int main(int argc, char** argv) {
   };
   const double at_top = edits_at(TTextPos{});
   const double at_bottom = edits_at(view->Text().End());
-  Row("an edit at the top: typing, Enter, Backspace", at_top, "ms", "<= at the bottom");
-  Row("an edit at the bottom: typing, Enter, Backspace", at_bottom, "ms", "");
+  WriteFigure("an edit at the top of " + full + ": typing, Enter, Backspace", at_top, "ms",
+              "<= at the bottom", Better::kLower);
+  WriteFigure("an edit at the bottom of " + full + ": typing, Enter, Backspace", at_bottom, "ms",
+              "", Better::kLower);
 
-  Row("a line of 8,192 bytes added at 0 lines", wide_at_empty, "ms", "");
-  Row("a line of 8,192 bytes added at " + std::to_string(count) + " lines",
-      MedianMs(memo, 5, [&] { memo->AddLine(wide); }), "ms", "about as at 0 lines");
+  WriteFigure("a line of 8,192 bytes added at 0 lines", wide_at_empty, "ms", "", Better::kLower);
+  WriteFigure("a line of 8,192 bytes added at " + full,
+              MedianMs(memo, 5, [&] { memo->AddLine(wide); }), "ms", "about as at 0 lines",
+              Better::kLower);
 
   // Everything selected and copied, then typed over: the wall time, which
   // on a busy machine is mostly waiting for a processor, and the main
@@ -286,15 +336,17 @@ int main(int argc, char** argv) {
   view->SelectAll();
   view->Copy();
   PaintNow(memo);
-  Row("select all and copy", MsSince(start), "ms", "< 1000 ms");
-  Row("  main thread's time", ThreadMs() - cpu_start, "ms", "");
+  const std::string copy = "select all of " + full + " and copy";
+  WriteFigure(copy, MsSince(start), "ms", "< 1000 ms", Better::kLower);
+  WriteFigure(copy + ": main thread's time", ThreadMs() - cpu_start, "ms", "", Better::kLower);
   start = std::chrono::steady_clock::now();
   cpu_start = ThreadMs();
   view->Type(u"x");
   PaintNow(memo);
-  Row("typing over that selection", MsSince(start), "ms", "< 1000 ms");
-  Row("  main thread's time", ThreadMs() - cpu_start, "ms", "");
+  const std::string type = "typing over that selection";
+  WriteFigure(type, MsSince(start), "ms", "< 1000 ms", Better::kLower);
+  WriteFigure(type + ": main thread's time", ThreadMs() - cpu_start, "ms", "", Better::kLower);
   const bool replaced = memo->Text() == "x";
-  std::printf("the history is then the typed character alone: %s\n", replaced ? "yes" : "NO");
+  WriteCheck("typing over everything leaves the typed character alone", replaced);
   return whole && replaced ? 0 : 1;
 }

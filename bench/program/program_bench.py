@@ -6,14 +6,14 @@ and how often an idle program wakes up (context switches of all its threads
 over ten seconds).
 
 The program binds UDP port 15251: run this in a network namespace of its own
-(tools/bench.sh does). Prints one row per figure: the figure, its value and
-its target, separated by two spaces or more.
+(tools/bench.sh does). Writes each figure as a JSON line on standard output
+(bench/support/figures.py).
 
 With --wine the executable is the Windows program, started with `wine` in a
 Wine session of the harness (tests/support/desktop.py) in the prefix given,
 which is prepared if need be: start-up and close are timed as above, after
-one untimed start that loads Wine's own libraries, and every row says "under
-Wine". Wine shows a window of its own for the program's taskbar entry, of one
+one untimed start that loads Wine's own libraries, and every figure's platform
+is "under Wine". Wine shows a window of its own for the program's taskbar entry, of one
 pixel; the start-up counts to the chat window. With --yardstick, the same
 start-up and close are timed for a bare Win32 window program
 (bench/program/bare_window.cpp), which shows what Wine itself costs: while
@@ -34,22 +34,20 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "tests", "support"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+sys.path.insert(0, os.path.join(ROOT, "bench", "support"))
 import desktop  # noqa: E402
+import figures  # noqa: E402
+from figures import LOWER  # noqa: E402
 
 CHAT_PORT = 15251
 
 
-# Set by --wine: the command that starts the program, its environment (the
-# Wine session's), and the rows' mark.
+# Set by --wine: the command that starts the program and its environment (the
+# Wine session's).
 LAUNCHER = []
 ENVIRONMENT = None
-MARK = ""
-
-
-def row(figure, value, target=""):
-    print("  %-58s %16s   %s" % (figure + MARK, value, target), flush=True)
 
 
 class MapWatch:
@@ -262,30 +260,31 @@ def time_start_and_close(display, watch, closer, subjects, runs):
                 raise RuntimeError("%s ended with exit code %d under a flood" % (subject.exe, code))
             flooded[subject].append(closed_ms)
     for subject in subjects:
-        # The targets are the program's; the yardstick's rows show what Wine
-        # itself costs of them.
+        # The targets are the program's; the yardstick's figures show what
+        # Wine itself costs of them.
         target = (lambda text: "" if subject.name else text)
-        row(subject.name + "start-up to the window shown, median of %d" % runs,
-            "%.0f ms" % statistics.median(shown[subject]), target("< 300 ms"))
-        row(subject.name + "start-up to the window shown, slowest",
-            "%.0f ms" % max(shown[subject]), "")
-        row(subject.name + "closing the window to process exit, idle, median",
-            "%.0f ms" % statistics.median(closed[subject]), target("< 100 ms"))
-        row(subject.name + "closing the window to process exit, during a flood, median",
-            "%.0f ms" % statistics.median(flooded[subject]), target("< 100 ms"))
-        row(subject.name + "closing the window to process exit, during a flood, slowest",
-            "%.0f ms" % max(flooded[subject]), target("< 300 ms") if LAUNCHER else "")
+        name = subject.name
+        figures.write(name + "start-up to the window shown, median of %d" % runs,
+                      statistics.median(shown[subject]), "ms", target("< 300 ms"), LOWER)
+        figures.write(name + "start-up to the window shown, slowest", max(shown[subject]), "ms",
+                      better=LOWER)
+        figures.write(name + "closing the window to process exit, idle, median",
+                      statistics.median(closed[subject]), "ms", target("< 100 ms"), LOWER)
+        figures.write(name + "closing the window to process exit, during a flood, median",
+                      statistics.median(flooded[subject]), "ms", target("< 100 ms"), LOWER)
+        figures.write(name + "closing the window to process exit, during a flood, slowest",
+                      max(flooded[subject]), "ms", target("< 300 ms") if LAUNCHER else "", LOWER)
 
 
 def main():
-    global LAUNCHER, ENVIRONMENT, MARK
+    global LAUNCHER, ENVIRONMENT
     args = sys.argv[1:]
     wine_prefix = None
     yardstick = None
     if args and args[0] == "--wine":
         wine_prefix = desktop.prepare_wine_prefix(args[1])
         LAUNCHER = ["wine"]
-        MARK = ", under Wine"
+        figures.platform = "under Wine"
         args = args[2:]
         if args and args[0] == "--yardstick":
             yardstick = Subject(os.path.abspath(args[1]), "^Bare Win32 window$", ["drain"],
@@ -317,10 +316,12 @@ def main():
         rates = wakeups(proc.pid, 10)
         close(closer, proc, window)
         total = sum(rate for _, rate in rates.values())
-        row("idle program: wake-ups per second, all threads", "%.1f" % total, "about 1")
+        figures.write("idle program: wake-ups per second, all threads", total, "/s", "about 1",
+                      LOWER)
         for tid, (name, rate) in sorted(rates.items(), key=lambda item: -item[1][1]):
             if rate > 0:
-                row("  thread %s" % name, "%.1f" % rate, "")
+                print("idle program: thread %s (%s): %.1f wake-ups per second" % (tid, name, rate),
+                      file=sys.stderr, flush=True)
     finally:
         if closer is not None:
             closer.shut()
