@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# Checks that the last commit builds the same bytes twice: the Debian package
+# (and its -dbgsym package), kvelmar.exe with kvelmar.debug, and the Windows
+# installer. Each build starts from the commit's files alone (git archive, no
+# .git, as from a source tarball), with SOURCE_DATE_EPOCH from the commit, in
+# a directory of its own; the second build runs later, in a directory of
+# another name and depth, in another time zone, locale and umask, and, where
+# this script runs as root, as another user (nobody). A difference fails the
+# check and is shown with diffoscope.
+#
+# Usage: bash tools/reproducible.sh [deb] [windows]   (default: both)
+# Environment:
+#   KV_REPRO_DIR        where the builds go, default build-repro
+#   KV_REPRO_DEB_FIRST  a directory that holds the Debian packages of this
+#                       commit built already (tools/test.sh's package suite,
+#                       on a tree without changes): they stand for the first
+#                       build, and only the second is made
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/require-programs.sh
+require_programs git dpkg-buildpackage cmake ninja diffoscope setpriv
+
+kinds=${*:-deb windows}
+work=$PWD/${KV_REPRO_DIR:-build-repro}
+jobs=$(nproc)
+commit=$(git rev-parse HEAD)
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit")
+export SOURCE_DATE_EPOCH
+rm -rf "$work"
+mkdir -p "$work"
+
+# The second build runs as nobody where root can switch to it.
+as_other_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  as_other_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+fi
+
+# unpack <dir>: the commit's files in <dir>, owned by whoever builds there.
+unpack() {
+  mkdir -p "$1"
+  git archive --format=tar "$commit" | tar -x -C "$1"
+}
+
+# build <first|second> <source dir> <command...>: runs the command in the
+# source directory with the variations of the build it is.
+build() {
+  local which=$1 src=$2
+  shift 2
+  if [ "$which" = first ]; then
+    (cd "$src" && umask 022 && env TZ=UTC LC_ALL=C.UTF-8 "$@")
+  else
+    ((${#as_other_user[@]} == 0)) || chown -R nobody:nogroup "$work/2"
+    (cd "$src" && umask 002 &&
+      env HOME="$work/2" TZ=Asia/Vladivostok LC_ALL=ru_RU.UTF-8 "${as_other_user[@]}" "$@")
+  fi
+}
+
+deb_build() {  # <first|second> <dir>
+  local dir=$1 src=$2/kvelmar
+  unpack "$src"
+  build "$dir" "$src" env DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
+    dpkg-buildpackage -b -us -uc >"$2/build.log" 2>&1 ||
+    { tail -n 30 "$2/build.log"; echo "reproducible: the Debian build failed: $2/build.log"; exit 1; }
+}
+
+windows_build() {  # <first|second> <dir>
+  local dir=$1 src=$2/kvelmar
+  unpack "$src"
+  build "$dir" "$src" sh -c "cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DBUILD_TESTING=OFF -DKV_BENCH=OFF &&
+    cmake --build build -j $jobs --target installer" >"$2/build.log" 2>&1 ||
+    { tail -n 30 "$2/build.log"; echo "reproducible: the Windows build failed: $2/build.log"; exit 1; }
+}
+
+# compare <what> <first file> <second file>
+failed=0
+compare() {
+  if cmp -s "$2" "$3"; then
+    echo "reproducible: $1: the same bytes ($(stat -c %s "$2") bytes, sha256 $(sha256sum <"$2" | cut -c1-16))"
+  else
+    echo "reproducible: $1 differs between the two builds:"
+    diffoscope --no-progress "$2" "$3" | head -n 200 || true
+    failed=1
+  fi
+}
+
+echo "==== reproducible: $(git log -1 --format='%h %s' "$commit"), SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH"
+for kind in $kinds; do
+  start=$SECONDS
+  case $kind in
+    deb)
+      first=$work/1
+      if [ -n "${KV_REPRO_DEB_FIRST:-}" ]; then
+        first=$KV_REPRO_DEB_FIRST
+        echo "reproducible: the first Debian build is the one in $first"
+      else
+        deb_build first "$first"
+      fi
+      deb_build second "$work/2/an-other/place"
+      for package in "$first"/kvelmar_*_amd64.deb "$first"/kvelmar-dbgsym_*_amd64.deb; do
+        compare "${package##*/}" "$package" "$work/2/an-other/place/${package##*/}"
+      done
+      ;;
+    windows)
+      windows_build first "$work/1w"
+      windows_build second "$work/2/another-place-w"
+      first_build=$work/1w/kvelmar/build second=$work/2/another-place-w/kvelmar/build
+      installer=$(cd "$first_build" && ls kvelmar-*-setup.exe)
+      for file in app/kvelmar.exe app/kvelmar.debug "$installer"; do
+        compare "${file##*/}" "$first_build/$file" "$second/$file"
+      done
+      ;;
+    *) echo "unknown kind '$kind' (known: deb windows)" >&2; exit 2 ;;
+  esac
+  echo "reproducible: $kind checked in $((SECONDS - start)) s"
+done
+exit $failed
