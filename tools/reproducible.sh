@@ -15,6 +15,8 @@
 #                       commit built already (tools/test.sh's package suite,
 #                       on a tree without changes): they stand for the first
 #                       build, and only the second is made
+#   KV_REPRO_WINDOWS_FIRST  the same for the Windows build: a build directory
+#                       of this commit (tools/test-windows.sh's build-win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/require-programs.sh
@@ -102,9 +104,15 @@ for kind in $kinds; do
       done
       ;;
     windows)
-      windows_build first "$work/1w"
+      first_build=$work/1w/kvelmar/build
+      if [ -n "${KV_REPRO_WINDOWS_FIRST:-}" ]; then
+        first_build=$(cd "$KV_REPRO_WINDOWS_FIRST" && pwd)
+        echo "reproducible: the first Windows build is the one in $first_build"
+      else
+        windows_build first "$work/1w"
+      fi
       windows_build second "$work/2/another-place-w"
-      first_build=$work/1w/kvelmar/build second=$work/2/another-place-w/kvelmar/build
+      second=$work/2/another-place-w/kvelmar/build
       installer=$(cd "$first_build" && ls kvelmar-*-setup.exe)
       for file in app/kvelmar.exe app/kvelmar.debug "$installer"; do
         compare "${file##*/}" "$first_build/$file" "$second/$file"
