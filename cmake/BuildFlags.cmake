@@ -38,6 +38,7 @@ if(NOT kv_flags_given EQUAL -1)
 endif()
 
 find_program(KV_DPKG_BUILDFLAGS dpkg-buildflags REQUIRED)
+set(kv_hardening -fstack-clash-protection -fcf-protection)
 foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
@@ -55,7 +56,7 @@ foreach(kind CPPFLAGS CXXFLAGS LDFLAGS)
       add_compile_options(${flag})
     endif()
   endforeach()
-  set(KV_HARDENING_${kind} ${kv_flags})
+  list(APPEND kv_hardening ${kv_flags})
 endforeach()
-message(STATUS "Debian's hardening flags: ${KV_HARDENING_CPPFLAGS} ${KV_HARDENING_CXXFLAGS} "
-               "${KV_HARDENING_LDFLAGS} -fstack-clash-protection -fcf-protection")
+list(JOIN kv_hardening " " kv_hardening)
+message(STATUS "Hardening: ${kv_hardening}")

@@ -59,12 +59,15 @@ suite_package() {
   echo "==== package: build the Debian package, install it, start the installed program"
   require_programs dpkg-buildpackage dpkg-source dh lintian hardening-check apt-get git
   local dir=$PWD/build-deb
-  rm -rf "$dir"
-  mkdir -p "$dir/kvelmar"
-  tar -c --exclude=./.git --exclude='./build*' --exclude=./out . | tar -x -C "$dir/kvelmar"
-  # The packaged files carry the time of the last commit.
+  # The packaged files carry the time of the last commit. dpkg keeps a file's
+  # own time where it is older, so the copy's files carry it too, as in a
+  # fresh checkout of that commit.
   local epoch
   epoch=$(git log -1 --format=%ct)
+  rm -rf "$dir"
+  mkdir -p "$dir/kvelmar"
+  tar -c --mtime=@"$epoch" --exclude=./.git --exclude='./build*' --exclude=./out . |
+    tar -x -C "$dir/kvelmar"
   (cd "$dir" && dpkg-source -b kvelmar >/dev/null)
   (cd "$dir/kvelmar" && SOURCE_DATE_EPOCH=$epoch DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
     dpkg-buildpackage -b -us -uc) >"$dir/build.log" 2>&1 ||
