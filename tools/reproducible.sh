@@ -30,6 +30,11 @@ SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit")
 export SOURCE_DATE_EPOCH
 rm -rf "$work"
 mkdir -p "$work"
+if [ -n "${KV_REPRO_DEB_FIRST:-}${KV_REPRO_WINDOWS_FIRST:-}" ] && [ -n "$(git status --porcelain)" ]; then
+  echo "reproducible: the tree has changes, so its builds are not the last commit's:" \
+    "leave out KV_REPRO_DEB_FIRST and KV_REPRO_WINDOWS_FIRST" >&2
+  exit 2
+fi
 
 # The second build runs as nobody where root can switch to it.
 as_other_user=()
