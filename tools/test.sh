@@ -57,13 +57,18 @@ suite_fuzz() {
 # build leaves them out (nocheck).
 suite_package() {
   echo "==== package: build the Debian package, install it, start the installed program"
-  require_programs dpkg-buildpackage dpkg-source dh lintian hardening-check apt-get git
+  require_programs dpkg-buildpackage dpkg-source dh lintian hardening-check apt-get
   local dir=$PWD/build-deb
-  # The packaged files carry the time of the last commit. dpkg keeps a file's
-  # own time where it is older, so the copy's files carry it too, as in a
-  # fresh checkout of that commit.
-  local epoch
-  epoch=$(git log -1 --format=%ct)
+  # The packaged files carry the time of the last commit (of the changelog's
+  # newest entry in a tree without git). dpkg keeps a file's own time where
+  # it is older, so the copy's files carry it too, as in a fresh checkout.
+  local epoch in_git=""
+  if git rev-parse --git-dir >/dev/null 2>&1; then
+    in_git=1
+    epoch=$(git log -1 --format=%ct)
+  else
+    epoch=$(dpkg-parsechangelog -STimestamp)
+  fi
   rm -rf "$dir"
   mkdir -p "$dir/kvelmar"
   tar -c --mtime=@"$epoch" --exclude=./.git --exclude='./build*' --exclude=./out . |
@@ -95,7 +100,9 @@ suite_package() {
   fi
   # The packages of a tree without changes are the last commit's: they count
   # as its first build.
-  if [ -z "$(git status --porcelain)" ]; then
+  if [ -z "$in_git" ]; then
+    echo "package: not a git tree; tools/reproducible.sh builds a commit twice"
+  elif [ -z "$(git status --porcelain)" ]; then
     KV_REPRO_DEB_FIRST=$dir bash tools/reproducible.sh deb
   else
     echo "package: the tree has changes; the last commit is built twice to compare"
