@@ -4,13 +4,14 @@
 # installer. Each build starts from the commit's files alone (git archive, no
 # .git, as from a source tarball), with SOURCE_DATE_EPOCH from the commit, in
 # a directory of its own; the second build runs later, in a directory of
-# another name and depth, in another time zone, locale and umask, and, where
-# this script runs as root, as another user (nobody). A difference fails the
-# check and is shown with diffoscope.
+# another name and depth (under /var/tmp, where any user may build), in another
+# time zone, locale and umask, and, where this script runs as root, as another
+# user (nobody). A difference fails the check and is shown with diffoscope;
+# the second build then stays for a look.
 #
 # Usage: bash tools/reproducible.sh [deb] [windows]   (default: both)
 # Environment:
-#   KV_REPRO_DIR        where the builds go, default build-repro
+#   KV_REPRO_DIR        where the first builds go, default build-repro
 #   KV_REPRO_DEB_FIRST  a directory that holds the Debian packages of this
 #                       commit built already (tools/test.sh's package suite,
 #                       on a tree without changes): they stand for the first
@@ -28,13 +29,24 @@ jobs=$(nproc)
 commit=$(git rev-parse HEAD)
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit")
 export SOURCE_DATE_EPOCH
-rm -rf "$work"
-mkdir -p "$work"
 if [ -n "${KV_REPRO_DEB_FIRST:-}${KV_REPRO_WINDOWS_FIRST:-}" ] && [ -n "$(git status --porcelain)" ]; then
   echo "reproducible: the tree has changes, so its builds are not the last commit's:" \
     "leave out KV_REPRO_DEB_FIRST and KV_REPRO_WINDOWS_FIRST" >&2
   exit 2
 fi
+rm -rf "$work"
+mkdir -p "$work"
+other=$(mktemp -d "${TMPDIR:-/var/tmp}/kvelmar-repro.XXXXXX")
+chmod 755 "$other"
+finish() {
+  local status=$?
+  if ((status == 0)); then
+    rm -rf "$other"
+  else
+    echo "reproducible: the second builds stay in $other"
+  fi
+}
+trap finish EXIT
 
 # The second build runs as nobody where root can switch to it.
 as_other_user=()
@@ -56,9 +68,9 @@ build() {
   if [ "$which" = first ]; then
     (cd "$src" && umask 022 && env TZ=UTC LC_ALL=C.UTF-8 "$@")
   else
-    ((${#as_other_user[@]} == 0)) || chown -R nobody:nogroup "$work/2"
+    ((${#as_other_user[@]} == 0)) || chown -R nobody:nogroup "$other"
     (cd "$src" && umask 002 &&
-      env HOME="$work/2" TZ=Asia/Vladivostok LC_ALL=ru_RU.UTF-8 "${as_other_user[@]}" "$@")
+      env HOME="$other" TZ=Asia/Vladivostok LC_ALL=ru_RU.UTF-8 "${as_other_user[@]}" "$@")
   fi
 }
 
@@ -103,9 +115,9 @@ for kind in $kinds; do
       else
         deb_build first "$first"
       fi
-      deb_build second "$work/2/an-other/place"
+      deb_build second "$other/an-other/place"
       for package in "$first"/kvelmar_*_amd64.deb "$first"/kvelmar-dbgsym_*_amd64.deb; do
-        compare "${package##*/}" "$package" "$work/2/an-other/place/${package##*/}"
+        compare "${package##*/}" "$package" "$other/an-other/place/${package##*/}"
       done
       ;;
     windows)
@@ -116,8 +128,8 @@ for kind in $kinds; do
       else
         windows_build first "$work/1w"
       fi
-      windows_build second "$work/2/another-place-w"
-      second=$work/2/another-place-w/kvelmar/build
+      windows_build second "$other/another-place-w"
+      second=$other/another-place-w/kvelmar/build
       installer=$(cd "$first_build" && ls kvelmar-*-setup.exe)
       for file in app/kvelmar.exe app/kvelmar.debug "$installer"; do
         compare "${file##*/}" "$first_build/$file" "$second/$file"
