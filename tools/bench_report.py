@@ -111,14 +111,15 @@ def compare(out, runs, names):
                         continue
                     key = label(figure)
                     if key not in values:
-                        values[key] = {"better": better, "base": [], "after": []}
+                        values[key] = {"better": better, "unit": figure.get("unit", ""),
+                                       "base": [], "after": []}
                         order.append(key)
                     values[key][side].append(float(value))
             if not wrote:
                 silent.append("%s on the %s side" % (name, side))
     width = max([len(k) for k in order] + [6])
-    print("%-*s  %10s %7s  %10s %7s  %12s  %s" % (width, "figure", "before", "spread", "after",
-                                                 "spread", "after/before", "better"))
+    print("%-*s  %10s %7s  %10s %7s  %12s  %-6s  %s" % (
+        width, "figure", "before", "spread", "after", "spread", "after/before", "better", "unit"))
     one_sided = []
     for key in order:
         entry = values[key]
@@ -134,9 +135,9 @@ def compare(out, runs, names):
         else:
             worse = after_median > 0 if better == LOWER else after_median < 0
             ratio_text = "-"
-        print("%-*s  %10s %7s  %10s %7s  %12s  %s%s" % (
+        print(("%-*s  %10s %7s  %10s %7s  %12s  %-6s  %-11s %s" % (
             width, key, number(before_median), spread(base), number(after_median), spread(after),
-            ratio_text, better, "  WORSE" if worse else ""))
+            ratio_text, better, entry["unit"], "WORSE" if worse else "")).rstrip())
     for what in silent:
         print("no figures from %s" % what)
     for what in one_sided:
