@@ -13,10 +13,7 @@
 #include "framework/core/Ansi.h"
 
 #ifdef _WIN32
-// The system's MulDiv (C linkage) would clash with the framework's own.
-#define MulDiv SystemMulDiv
-#include <windows.h>
-#undef MulDiv
+#include "support/windows_api.h"
 #include <oleacc.h>
 #else
 #include <QAccessible>

@@ -11,10 +11,7 @@
 #include "framework/gui/Dialogs.h"
 
 #ifdef _WIN32
-// The system's MulDiv (C linkage) would clash with the framework's own.
-#define MulDiv SystemMulDiv
-#include <windows.h>
-#undef MulDiv
+#include "support/windows_api.h"
 #include <dlgs.h>
 #else
 #include <QCheckBox>

@@ -5,11 +5,9 @@
 #include "framework/gui/Application.h"
 
 // The system's header after the framework's, whose constants it defines as
-// macros; the system's MulDiv would clash with the framework's own.
+// macros.
 #define WIN32_LEAN_AND_MEAN
-#define MulDiv SystemMulDiv
-#include <windows.h>
-#undef MulDiv
+#include "support/windows_api.h"
 
 namespace {
 

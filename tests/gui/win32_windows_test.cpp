@@ -10,10 +10,7 @@
 
 #include "framework/gui/Application.h"
 
-// The system's MulDiv (C linkage) would clash with the framework's own.
-#define MulDiv SystemMulDiv
-#include <windows.h>
-#undef MulDiv
+#include "support/windows_api.h"
 
 namespace {
 

@@ -13,10 +13,7 @@ std::string NumberedLines(int n, int first) {
 }
 
 #ifdef _WIN32
-// The system's MulDiv (C linkage) would clash with the framework's own.
-#define MulDiv SystemMulDiv
-#include <windows.h>
-#undef MulDiv
+#include "support/windows_api.h"
 
 void UserSelects(TMemo* memo, int start, int end) {
   SendMessageW(memo->Widget(), EM_SETSEL, static_cast<WPARAM>(start), static_cast<LPARAM>(end));
