@@ -35,15 +35,10 @@
 #include "framework/gui/HistoryView.h"
 
 #if defined(_WIN32)
-// After the framework's headers, as in the port: the system's MulDiv (C
-// linkage) would clash with the framework's own.
-// clang-format off
-#define WIN32_LEAN_AND_MEAN
-#define MulDiv SystemMulDiv
-#include <windows.h>
+// After the framework's headers, as in the port.
+#include "support/windows_api.h"
+// After windows.h, whose types it uses.
 #include <psapi.h>
-#undef MulDiv
-// clang-format on
 #else
 #include <time.h>
 
