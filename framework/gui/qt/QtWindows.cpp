@@ -75,6 +75,10 @@ class KvWindow : public QWidget {
       qtport::RunGuarded(client_, [this] { client_->WidgetReleased(); });
       return true;
     }
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
+      const bool active = event->type() == QEvent::WindowActivate;
+      qtport::RunGuarded(client_, [this, active] { client_->WidgetActivated(active); });
+    }
     return QWidget::event(event);
   }
 
@@ -207,6 +211,13 @@ void ShowWindow(NativeWidget window) {
   // The offscreen platform keeps no stacking order and says so on raise().
   if (QGuiApplication::platformName() != "offscreen") window->raise();
   window->activateWindow();
+}
+
+// Qt sets the window's urgency hint (X11: the WM_HINTS urgency bit, which
+// window managers show as _NET_WM_STATE_DEMANDS_ATTENTION) and clears it when
+// the window is activated; Wayland compositors get the activation request.
+void RequestAttention(NativeWidget window) {
+  QApplication::alert(window, 0);
 }
 
 void BeginModal(NativeWidget window, NativeWidget owner) {
