@@ -213,9 +213,9 @@ void ShowWindow(NativeWidget window) {
   window->activateWindow();
 }
 
-// Qt sets the window's urgency hint (X11: the WM_HINTS urgency bit, which
-// window managers show as _NET_WM_STATE_DEMANDS_ATTENTION) and clears it when
-// the window is activated; Wayland compositors get the activation request.
+// Qt's urgency hint: under X11 it asks the window manager for
+// _NET_WM_STATE_DEMANDS_ATTENTION, and takes the request back when the window
+// is activated; other platforms show it their own way.
 void RequestAttention(NativeWidget window) {
   QApplication::alert(window, 0);
 }
