@@ -163,6 +163,10 @@ void TForm1::IdUDPServer1UDPRead(TObject* /*sender*/, TStream& AData,
   TStringStream line("");
   line.CopyFrom(AData, AData.Size());
   Memo1->Lines()->Add(line.DataString());
+  // Only here does the window know that a line came from a peer, not from the
+  // user (the echo): the memo cannot tell the two apart, so the handler asks.
+  // The form asks the platform once until the user activates the window.
+  RequestAttention();
 }
 
 void TForm1::BitBtn4Click(TObject* /*sender*/) {

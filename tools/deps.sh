@@ -18,7 +18,7 @@ packages=(
   clang libclang-rt-14-dev
   # The desktop that the end-to-end tests, the installed-program check and
   # the program bench drive: Xvfb, openbox, xdotool, setxkbmap and xkbcomp
-  # (x11-xkb-utils), xdpyinfo, xprop, xwininfo and xev (x11-utils), xset
+  # (x11-xkb-utils), xdpyinfo, xprop, xwininfo, xev and xmessage (x11-utils), xset
   # (x11-xserver-utils), xclip, ImageMagick's import for screenshots, Tesseract
   # with its Russian data to read captions off the screen, and fonts.
   xvfb xauth openbox xdotool x11-xkb-utils x11-utils x11-xserver-utils xclip imagemagick

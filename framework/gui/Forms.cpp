@@ -276,6 +276,17 @@ void TCustomForm::CloseForm() {
   }
 }
 
+void TCustomForm::RequestAttention() {
+  if (active_ || attention_requested_ || !Visible() || Widget() == nullptr) return;
+  attention_requested_ = true;
+  port::RequestAttention(Widget());
+}
+
+void TCustomForm::WidgetActivated(bool active) {
+  active_ = active;
+  if (active) attention_requested_ = false;
+}
+
 void TCustomForm::Release() {
   if (Widget() != nullptr) port::PostRelease(Widget());
 }

@@ -104,6 +104,13 @@ class TCustomForm : public TWinControl {
   // Destroys the form once the current event has been handled.
   void Release();
 
+  // Asks the user to look at the form when it is shown and not the active
+  // window (its taskbar button flashes, or the window manager marks it
+  // urgent). One request stands until the user activates the form: asking
+  // again before that asks the platform nothing, so a stream of events costs
+  // one request, and the next one after an activation asks anew.
+  void RequestAttention();
+
   void SetOnShow(TNotifyEvent handler) { on_show_ = std::move(handler); }
   void SetOnCloseQuery(TCloseQueryEvent handler) { on_close_query_ = std::move(handler); }
   void SetOnClose(TCloseEvent handler) { on_close_ = std::move(handler); }
@@ -145,6 +152,7 @@ class TCustomForm : public TWinControl {
   void WidgetCloseRequested() override { CloseForm(); }
   void WidgetReleased() override;
   void WidgetFramed() override;
+  void WidgetActivated(bool active) override;
 
  private:
   struct FieldReset {
@@ -168,6 +176,8 @@ class TCustomForm : public TWinControl {
   bool modal_ = false;
   bool placed_ = false;
   bool recentre_when_framed_ = false;
+  bool active_ = false;
+  bool attention_requested_ = false;  // since the form was last activated
   TNotifyEvent on_show_;
   TCloseQueryEvent on_close_query_;
   TCloseEvent on_close_;

@@ -62,6 +62,8 @@ class TWidgetClient {
   virtual void WidgetReleased() {}
   // The window manager has framed a window (see WatchFraming).
   virtual void WidgetFramed() {}
+  // A window became the active window (active), or stopped being it.
+  virtual void WidgetActivated(bool /*active*/) {}
   // The toolkit destroyed the widget along with its parent; it is gone.
   virtual void WidgetDestroyed() {}
 
@@ -187,6 +189,11 @@ void MoveFrame(NativeWidget window, int left, int top);
 // Reports WidgetFramed once, when the window manager has framed the window.
 void WatchFraming(NativeWidget window);
 void ShowWindow(NativeWidget window);  // shows, raises and activates
+// Asks the user to look at a window that is not active, the platform's way (a
+// flashing taskbar button, the window manager's urgency hint), until the user
+// activates it. Each call is a request to the platform, so the caller asks
+// once, not per event.
+void RequestAttention(NativeWidget window);
 // While modal the window stays above owner and the others take no input.
 void BeginModal(NativeWidget window, NativeWidget owner);
 void EndModal(NativeWidget window);

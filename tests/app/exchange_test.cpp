@@ -20,6 +20,16 @@
 #include "support/modal_watch.h"
 #include "support/udp_peer.h"
 
+// Every request for the user's attention that reaches the port, counted on its
+// way there: this test links with --wrap for the port's RequestAttention,
+// whose real work still runs.
+static int attention_requests = 0;
+extern "C" void __real__ZN4port16RequestAttentionEP7QWidget(QWidget* window);
+extern "C" void __wrap__ZN4port16RequestAttentionEP7QWidget(QWidget* window) {
+  ++attention_requests;
+  __real__ZN4port16RequestAttentionEP7QWidget(window);
+}
+
 namespace {
 
 // A peer socket on all loopback addresses that tells which address each
@@ -201,6 +211,33 @@ TEST_F(ExchangeTest, DatagramsFromAnyPeerBecomeLinesAsTheyStand) {
   const std::string expected =
       Ansi("Петя> здравствуй") + "\r\ntwo\r\nlines\r\n\r\ncut" + "\r\n<i>as it stands</i>";
   EXPECT_TRUE(WaitForHistory(expected)) << f->Memo1->Text();
+}
+
+TEST_F(ExchangeTest, LinesWhileAnotherWindowIsActiveAskForAttentionOnceUntilItIsActivated) {
+  const auto deliver = [this](const std::string& payload) {
+    TStringStream datagram(payload);
+    f->IdUDPServer1UDPRead(f->IdUDPServer1, datagram, nullptr);
+  };
+  const auto activate = [](QWidget* window) {
+    window->activateWindow();
+    return QTest::qWaitFor([window] { return QApplication::activeWindow() == window; }, 5000);
+  };
+  QWidget other;
+  other.show();
+  ASSERT_TRUE(activate(f->Widget()));
+  attention_requests = 0;
+  deliver("while active");
+  EXPECT_EQ(attention_requests, 0);
+
+  ASSERT_TRUE(activate(&other));
+  for (int i = 0; i < 100000; ++i) deliver("flood");
+  EXPECT_EQ(f->Memo1->Lines()->Count(), 100001);
+  EXPECT_EQ(attention_requests, 1);
+
+  ASSERT_TRUE(activate(f->Widget()));
+  ASSERT_TRUE(activate(&other));
+  deliver("after an activation");
+  EXPECT_EQ(attention_requests, 2);
 }
 
 TEST_F(ExchangeTest, LinesKeepArrivingWhileAnErrorBoxIsOpen) {

@@ -130,6 +130,45 @@ class ChatTest(unittest.TestCase):
         self.assertEqual(lines, ["Ёж> №1 ок", "Петя> добрый вечер", "line one", "line two",
                                  "<b>not bold</b> &amp;", "", "after the empty one"])
 
+    def test_a_line_from_a_peer_asks_for_attention_while_another_window_is_active(self):
+        # What shows the request: on Linux the window manager's state of the
+        # window; under Wine the requests themselves, counted, since Wine sends
+        # them to the root window for notification only, which openbox does
+        # not take (nor does Wine end one: that is left to the window manager).
+        requests = self.display.watch_root_requests()
+        program = self.start()
+        k.wait_for(lambda: requests.listening_for(program.window), what="the watch on requests")
+        if k.WINE:
+            # Counted from here: Wine sends the state it maps the window with too.
+            before = requests.count(program.window, "_NET_WM_STATE")
+            shown = lambda: requests.count(program.window, "_NET_WM_STATE") - before
+            steps = {"active": 0, "away": 1, "back": 1, "away again": 2}
+        else:
+            shown = lambda: self.display.demands_attention(program.window)
+            steps = {"active": False, "away": True, "back": False, "away again": True}
+
+        def expect(step):
+            k.wait_for(lambda: shown() == steps[step], what="the request %s" % step)
+
+        self.send_from_peer(b"while active")
+        self.assertEqual(self.history_lines(program, 1), ["while active"])
+        expect("active")
+        other = self.display.other_window()
+        self.display.xdotool("windowactivate", "--sync", other)
+        self.send_from_peer(b"while away")
+        self.send_from_peer(b"and more")
+        expect("away")
+        self.shot("chat-attention")
+        self.display.xdotool("windowactivate", "--sync", program.window)
+        expect("back")
+        self.display.xdotool("windowactivate", "--sync", other)
+        self.send_from_peer(b"away again")
+        expect("away again")
+        self.assertEqual(self.history_lines(program, 4)[1:],
+                         ["while away", "and more", "away again"])
+        if k.WINE:
+            self.assertEqual(shown(), steps["away again"])
+
     def test_broadcast_address_stops_the_send_with_access_denied(self):
         program = self.start()
         receiver = self.net.start_counting_peer(CHAT_PORT, self.addCleanup)

@@ -333,6 +333,34 @@ def _free_display_numbers(count=20):
             return
 
 
+class RootRequests:
+    """The requests that clients send the window manager as client messages to
+    the root window, as a client that listens there for changes of the root's
+    children sees them (xev). A window manager that listens for redirection
+    only gets none that is sent for notification only, as Wine sends its
+    _NET_WM_STATE changes."""
+
+    def __init__(self, display):
+        self._xev = spawn(["xev", "-root", "-event", "substructure"], env=display.env,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self._seen = ""
+
+    def _read(self):
+        self._seen += read_available(self._xev.stdout, timeout=0.1)
+        return self._seen
+
+    def listening_for(self, window):
+        """Whether the watch has seen the window made, and so hears its
+        requests."""
+        return ("window 0x%x," % window) in self._read()
+
+    def count(self, window, message_type):
+        """The client messages of that type (an atom's name) about the window."""
+        pattern = r"ClientMessage event, serial \d+, synthetic \w+, window 0x%x,\s+" \
+                  r"message_type 0x[0-9a-f]+ \(%s\)" % (window, re.escape(message_type))
+        return len(re.findall(pattern, self._read()))
+
+
 class Display:
     """An X server of its own (Xvfb) with openbox, or with no window manager
     at all, for as long as the object is open. Wine's programs on it see
@@ -477,6 +505,25 @@ class Display:
         out = self.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"], check=False).stdout
         match = re.search(r"=\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)", out)
         return tuple(int(v) for v in match.groups()) if match else None
+
+    def demands_attention(self, window):
+        """Whether the window asks for the user's attention, as the window
+        manager shows it (_NET_WM_STATE_DEMANDS_ATTENTION) or the client set
+        it (the urgency bit of WM_HINTS)."""
+        out = self.run(["xprop", "-id", str(window), "_NET_WM_STATE", "WM_HINTS"],
+                       check=False).stdout
+        return "_NET_WM_STATE_DEMANDS_ATTENTION" in out or "urgency hint bit is set" in out
+
+    def watch_root_requests(self):
+        """Starts listening to what clients send through the root window
+        (RootRequests); before the windows of interest are made."""
+        return RootRequests(self)
+
+    def other_window(self, title="Other"):
+        """Opens a window of another program (xmessage, which ends with the
+        display); returns it once the window manager has framed it."""
+        spawn(["xmessage", "-title", title, title], env=self.env, stderr=subprocess.DEVNULL)
+        return self.main_window("^%s$" % title)
 
     def main_window(self, name, pid=None, timeout=DEFAULT_TIMEOUT, alive=None):
         """The program's main window named name (a regular expression), once

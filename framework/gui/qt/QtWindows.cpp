@@ -75,6 +75,10 @@ class KvWindow : public QWidget {
       qtport::RunGuarded(client_, [this] { client_->WidgetReleased(); });
       return true;
     }
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) {
+      const bool active = event->type() == QEvent::WindowActivate;
+      qtport::RunGuarded(client_, [this, active] { client_->WidgetActivated(active); });
+    }
     return QWidget::event(event);
   }
 
@@ -207,6 +211,13 @@ void ShowWindow(NativeWidget window) {
   // The offscreen platform keeps no stacking order and says so on raise().
   if (QGuiApplication::platformName() != "offscreen") window->raise();
   window->activateWindow();
+}
+
+// Qt's urgency hint: under X11 it asks the window manager for
+// _NET_WM_STATE_DEMANDS_ATTENTION, and takes the request back when the window
+// is activated; other platforms show it their own way.
+void RequestAttention(NativeWidget window) {
+  QApplication::alert(window, 0);
 }
 
 void BeginModal(NativeWidget window, NativeWidget owner) {

@@ -324,6 +324,10 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM 
     // takes no keys.
     case WM_ACTIVATE:
       if (data == nullptr || data->kind != port::WidgetKind::Window) break;
+      if (TWidgetClient* client = data->client) {
+        const bool active = LOWORD(wparam) != WA_INACTIVE;
+        RunGuarded(client, [client, active] { client->WidgetActivated(active); });
+      }
       // A form that a modal dialog disabled passes the activation on to the
       // dialog (the shown, enabled window it owns), as the taskbar does on
       // Windows: the keys go to the dialog, not to the window behind it. Once

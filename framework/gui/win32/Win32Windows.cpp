@@ -107,6 +107,16 @@ void ShowWindow(NativeWidget window) {
   SetForegroundWindow(window);
 }
 
+// The taskbar button flashes until the window comes to the foreground; the
+// caption is left as it is, since the window is not the active one anyway.
+void RequestAttention(NativeWidget window) {
+  FLASHWINFO flash{};
+  flash.cbSize = sizeof flash;
+  flash.hwnd = window;
+  flash.dwFlags = FLASHW_TRAY | FLASHW_TIMERNOFG;
+  FlashWindowEx(&flash);
+}
+
 void BeginModal(NativeWidget window, NativeWidget owner) {
   if (WidgetData* data = DataOf(window)) data->owner_before_modal = GetWindow(window, GW_OWNER);
   if (owner != nullptr)
