@@ -22,7 +22,10 @@
 # KV_BENCH_BASE=<commit> bash tools/bench.sh [scale]
 #   instead compares this tree with <commit>: the speed benchmarks of both run
 #   in turn (KV_BENCH_RUNS times, default 3), and one table gives each speed
-#   figure's median before and after, and after / before.
+#   figure's median before and after, and after / before. KV_BENCH_ONLY names
+#   the benchmarks (default "history receive flood program"); "win-program"
+#   is the Windows program's start-up and close under Wine, beside the
+#   yardstick, with its Wine server requests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/deps.sh
@@ -30,13 +33,17 @@ bash tools/deps.sh
 scale=${1:-1}
 soak_minutes=${2:-0}
 dir=${KV_BENCH_BUILD_DIR:-build-bench}
+win_dir=${KV_BENCH_WIN_BUILD_DIR:-build-bench-win}
 
 # ---- Before and after in one run: KV_BENCH_BASE=<commit> bash tools/bench.sh [scale]
 # Builds <commit> in a scratch worktree of its own (build-bench-base/tree, built
 # in build-bench-base/build), runs every speed benchmark on the base and on this
 # tree in turn, KV_BENCH_RUNS times (default 3; the side that goes first
 # alternates), and prints each figure's median before and after and their
-# ratio. KV_BENCH_ONLY names a subset: "history receive flood program".
+# ratio. KV_BENCH_ONLY names a subset: "history receive flood program
+# win-program". The Windows program of each side is built in build-bench-base/
+# build-win and $win_dir, and both are measured by this tree's
+# bench/program/program_bench.py, the same instrument for both.
 compare_with_base() {
   local scratch=build-bench-base runs=${KV_BENCH_RUNS:-3}
   local only=${KV_BENCH_ONLY:-history receive flood program}
@@ -46,12 +53,25 @@ compare_with_base() {
   else
     git worktree add -q --detach "$base_tree" "$KV_BENCH_BASE"
   fi
-  local side src build
+  local side src build build_win
   for side in base after; do
-    if [ $side = base ]; then src=$base_tree build=$scratch/build; else src=. build=$dir; fi
-    echo "==== $side ($(git -C "$src" rev-parse --short HEAD)): configure and build in $build (Release)"
-    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build" -j "$(nproc)" --target history_bench receive_bench flood_bench kvelmar
+    if [ $side = base ]; then
+      src=$base_tree build=$scratch/build build_win=$scratch/build-win
+    else
+      src=. build=$dir build_win=$win_dir
+    fi
+    if [[ " $only " =~ \ (history|receive|flood|program)\  ]]; then
+      echo "==== $side ($(git -C "$src" rev-parse --short HEAD)): configure and build in $build (Release)"
+      cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+      cmake --build "$build" -j "$(nproc)" --target history_bench receive_bench flood_bench kvelmar
+    fi
+    if [[ " $only " == *" win-program "* ]]; then
+      echo "==== $side: configure and build in $build_win (MinGW-w64, Release)"
+      cmake -S "$src" -B "$build_win" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$(cd "$src" && pwd)/cmake/mingw-w64-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+      cmake --build "$build_win" -j "$(nproc)" --target bare_window kvelmar
+    fi
   done
   compare_out=$(mktemp -d)
   trap 'rm -rf "$compare_out"' EXIT
@@ -61,16 +81,24 @@ compare_with_base() {
     [ $((i % 2)) = 0 ] && order="after base"
     for name in $only; do
       for side in $order; do
-        if [ $side = base ]; then src=$base_tree build=$scratch/build; else src=. build=$dir; fi
+        if [ $side = base ]; then
+          src=$base_tree build=$scratch/build build_win=$scratch/build-win
+        else
+          src=. build=$dir build_win=$win_dir
+        fi
         echo "==== run $i/$runs: $name, $side"
         case $name in
           history) set -- "$build/bench/history/history_bench" ;;
           receive) set -- "$build/bench/receive/receive_bench" ;;
           flood) set -- "$build/bench/flood/flood_bench" rates "$scale" ;;
           program) set -- python3 "$src/bench/program/program_bench.py" "$build/app/kvelmar" ;;
+          win-program)
+            set -- python3 bench/program/program_bench.py --wine "$win_dir/wine-prefix" \
+              --yardstick "$build_win/bench/program/bare_window.exe" "$build_win/app/kvelmar.exe"
+            ;;
           *) echo "unknown benchmark: $name" >&2 && return 2 ;;
         esac
-        if [ $name = program ]; then
+        if [[ $name == *program ]]; then
           sh tests/support/isolated.sh "$@" >"$out/$side.$name.$i.txt" 2>&1 || true
         else
           QT_QPA_PLATFORM=offscreen sh tests/support/isolated.sh "$@" >"$out/$side.$name.$i.txt" 2>&1 || true
@@ -123,7 +151,6 @@ run program isolated python3 bench/program/program_bench.py "$dir/app/kvelmar"
 # namespace of its own with a Wine server of its own there (the prefix in the
 # build directory), and an X display of its own, as Wine draws every window
 # through X.
-win_dir=${KV_BENCH_WIN_BUILD_DIR:-build-bench-win}
 
 windows_build() {
   echo "==== $win_dir: configure and build (MinGW-w64, Release)"

@@ -56,7 +56,7 @@ def figures(name, text):
             figure, unit = cells[0], m.group(2)
             if unit == "MB" or "repaints" in own or own.startswith("history"):
                 continue  # memory, and ratios of one figure to another
-            if unit in ("ms", "us", "%") or "wake-ups" in own or "gaps" in own:
+            if unit in ("ms", "us", "%", "requests") or "wake-ups" in own or "gaps" in own:
                 better = LOWER
             elif "/s" in own:
                 better = HIGHER
@@ -75,7 +75,7 @@ def main():
     out, runs = sys.argv[1], int(sys.argv[2])
     values = {}  # (benchmark, figure) -> {"base": [...], "after": [...]}
     order = []
-    for name in ("history", "receive", "flood", "program"):
+    for name in ("history", "receive", "flood", "program", "win-program"):
         for side in ("base", "after"):
             for run in range(1, runs + 1):
                 path = os.path.join(out, "%s.%s.%d.txt" % (side, name, run))
