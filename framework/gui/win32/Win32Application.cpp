@@ -114,6 +114,19 @@ HINSTANCE win32port::Instance() {
   return GetModuleHandleW(nullptr);
 }
 
+FARPROC win32port::SystemLibraryFunction(const wchar_t* library, const char* name) {
+  // By its full path: a library of the same name beside the program, or in
+  // the current folder, is never loaded in its place.
+  std::wstring path(MAX_PATH, L'\0');
+  const UINT length = GetSystemDirectoryW(path.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  path.resize(length);
+  path += L'\\';
+  path += library;
+  HMODULE module = LoadLibraryW(path.c_str());
+  return module != nullptr ? GetProcAddress(module, name) : nullptr;
+}
+
 HWND win32port::ApplicationWindow() {
   return application_window;
 }

@@ -143,6 +143,23 @@ TWidgetClient* ClientOf(HWND window);
 bool RunGuarded(TWidgetClient* client, const std::function<void()>& entry);
 
 HINSTANCE Instance();
+
+// A function of a system library that only some of the program's uses need:
+// the font dialog's comdlg32 (which brings shell32, shlwapi and the printer
+// spooler with it) and the screen readers' oleacc, oleaut32 and ole32. The
+// library is loaded from the system's folder when one of its functions is
+// first asked for, and stays; a program that never opens the font dialog
+// never loads it, and its start-up does not pay for it. None, with the
+// system's error in GetLastError, when the system lacks it.
+FARPROC SystemLibraryFunction(const wchar_t* library, const char* name);
+template <typename Function>
+Function SystemFunction(const wchar_t* library, const char* name) {
+  // Through a function type of no arguments, which the compiler accepts for
+  // any function pointer.
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(SystemLibraryFunction(library, name)));
+}
+
 HWND ApplicationWindow();
 // The session is ending: a message box or font dialog returns at once, as if
 // cancelled (see port::WatchEndRequests).
