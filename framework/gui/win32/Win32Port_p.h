@@ -80,6 +80,13 @@ void LayOutForDpi(HWND form, int dpi, const RECT* suggested);
 // it is laid out for (its monitor's DPI changed, or it was moved to another
 // monitor while hidden); done before it shows.
 void SyncDpi(HWND form);
+// Gives the system the frame that a hidden form's border and client size ask
+// for, if it has not had it yet. A hidden form's frame waits until the form
+// is shown or measured: a form's resource sets its size, border and border
+// icons one by one, and each new frame costs the system the window manager's
+// work (under Wine tens of round trips to its server), for a window that
+// nobody sees.
+void ApplyFrame(HWND form);
 
 // Messages of the port's own windows.
 constexpr UINT kQuitMessage = WM_APP + 1;           // to the application window
@@ -108,6 +115,9 @@ struct WidgetData {
   // (placed once set), a form's client size (bounds.width and height).
   port::Rect bounds;
   bool placed = false;
+  // A hidden form's: its size for bounds, and its styles, not yet given to
+  // the system (ApplyFrame).
+  bool frame_pending = false;
   int item_height = 0;  // a list's, 0 until set
   int dpi = 0;          // a form's: the DPI it is laid out for
   TFont font_spec;      // what font was made from, once has_font
@@ -167,7 +177,8 @@ bool EndRequested();
 // The program is ending and its windows are left to the process's end
 // (port::LeaveWidgetsToProcessEnd).
 bool WidgetsLeftToProcessEnd();
-// A hidden window that holds the controls not yet placed on a form.
+// A hidden window that holds the controls not made in, or taken out of, a
+// parent; none when the system cannot make it.
 HWND ParkingWindow();
 // The form the application window stands for (WM_CLOSE to it closes that
 // form), which has the program's taskbar button; none.

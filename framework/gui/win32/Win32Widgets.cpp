@@ -133,12 +133,14 @@ bool EditKeyPress(WidgetData& data, wchar_t& typed) {
   return typed != L'\r' && typed != L'\n';
 }
 
-HWND MakeControl(const wchar_t* system_class, DWORD style, DWORD ex_style) {
+// A control is made hidden, at 0,0 and of no size, in its parent when the
+// framework names it (port::CreateWidget), else in the parking window.
+HWND MakeControl(const wchar_t* system_class, DWORD style, DWORD ex_style, HWND parent) {
   return CreateWindowExW(ex_style, system_class, L"", WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0,
-                         0, win32port::ParkingWindow(), nullptr, win32port::Instance(), nullptr);
+                         0, parent, nullptr, win32port::Instance(), nullptr);
 }
 
-HWND MakeWidget(port::WidgetKind kind) {
+HWND MakeWidget(port::WidgetKind kind, HWND parent) {
   switch (kind) {
     case port::WidgetKind::Window:
       // Owned by the main form, once there is one (Win32Windows.cpp).
@@ -148,19 +150,20 @@ HWND MakeWidget(port::WidgetKind kind) {
           CW_USEDEFAULT, 0, 0, win32port::MainForm(), nullptr, win32port::Instance(), nullptr);
     case port::WidgetKind::Panel:
       return CreateWindowExW(WS_EX_CONTROLPARENT, L"KvPanel", L"",
-                             WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0,
-                             win32port::ParkingWindow(), nullptr, win32port::Instance(), nullptr);
+                             WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0, parent,
+                             nullptr, win32port::Instance(), nullptr);
     case port::WidgetKind::Label:
-      return MakeControl(L"STATIC", SS_LEFT | SS_NOPREFIX, 0);
+      return MakeControl(L"STATIC", SS_LEFT | SS_NOPREFIX, 0, parent);
     case port::WidgetKind::Edit:
-      return MakeControl(L"EDIT", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+      return MakeControl(L"EDIT", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, parent);
     case port::WidgetKind::Memo:
-      return MakeControl(win32port::HistoryClass(), WS_TABSTOP | WS_VSCROLL, WS_EX_CLIENTEDGE);
+      return MakeControl(win32port::HistoryClass(), WS_TABSTOP | WS_VSCROLL, WS_EX_CLIENTEDGE,
+                         parent);
     case port::WidgetKind::ListBox:
       return MakeControl(L"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
-                         WS_EX_CLIENTEDGE);
+                         WS_EX_CLIENTEDGE, parent);
     case port::WidgetKind::Button:
-      return MakeControl(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0);
+      return MakeControl(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0, parent);
   }
   return nullptr;
 }
@@ -381,10 +384,18 @@ namespace port {
 
 // ---- every widget ----
 
-NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
-  HWND window = MakeWidget(kind);
+// Under Wine every move of a window costs round trips to the Wine server (a
+// per-monitor DPI-aware program's also has the server's display settings read
+// again, three more): a control is made where it goes, and what would change
+// nothing (a move to where it is, showing what is shown, the same font) is
+// not passed on to the system.
+NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client, NativeWidget parent) {
+  if (parent == nullptr && kind != WidgetKind::Window) parent = win32port::ParkingWindow();
+  HWND window = MakeWidget(kind, parent);
   if (window == nullptr) throw std::bad_alloc();
   auto* data = new WidgetData(kind, client);
+  // A control is where its bounds say: at 0,0, of no size.
+  data->placed = kind != WidgetKind::Window;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
   if (kind != WidgetKind::Window && kind != WidgetKind::Panel) {
     data->base_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
@@ -410,16 +421,19 @@ void DestroyWidget(NativeWidget widget) {
 }
 
 void SetParent(NativeWidget widget, NativeWidget parent) {
+  HWND target = parent != nullptr ? parent : win32port::ParkingWindow();
+  if (GetParent(widget) == target) return;  // made there
   const int dpi = win32port::DpiOf(widget);
-  ::SetParent(widget, parent != nullptr ? parent : win32port::ParkingWindow());
+  ::SetParent(widget, target);
   // A window of another DPI: the control and what it holds are made for it.
   if (win32port::DpiOf(widget) != dpi) win32port::LayOutAgain(widget);
 }
 
 void SetBounds(NativeWidget widget, int left, int top, int width, int height) {
   WidgetData* data = DataOf(widget);
-  if (data == nullptr) return;
-  data->bounds = Rect{left, top, width, height};
+  const Rect bounds{left, top, width, height};
+  if (data == nullptr || (data->placed && data->bounds == bounds)) return;
+  data->bounds = bounds;
   data->placed = true;
   win32port::PlaceControl(widget);
 }
@@ -429,6 +443,7 @@ Rect Bounds(NativeWidget widget) {
   WidgetData* data = DataOf(widget);
   const int dpi = win32port::DpiOf(widget);
   if ((GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0) {
+    win32port::ApplyFrame(widget);
     RECT client;
     GetClientRect(widget, &client);
     POINT origin{0, 0};
@@ -474,6 +489,7 @@ Rect NaturalSize(NativeWidget widget) {
 }
 
 void SetVisible(NativeWidget widget, bool visible) {
+  if (((GetWindowLongPtrW(widget, GWL_STYLE) & WS_VISIBLE) != 0) == visible) return;
   ::ShowWindow(widget, visible ? SW_SHOWNA : SW_HIDE);
 }
 
@@ -483,7 +499,7 @@ void SetEnabled(NativeWidget widget, bool enabled) {
 
 void SetFont(NativeWidget widget, const TFont& font) {
   WidgetData* data = DataOf(widget);
-  if (data == nullptr) return;
+  if (data == nullptr || (data->has_font && data->font_spec.SameAs(font))) return;
   data->font_spec.Assign(&font);
   data->has_font = true;
   data->text_color = font.Color();
@@ -543,6 +559,9 @@ void SetTabOrder(NativeWidget before, NativeWidget after) {
     second = parent;
   }
   if (first == nullptr || second == nullptr || first == second) return;
+  // In its place already: a form takes its tab order up again whenever it is
+  // shown.
+  if (GetWindow(second, GW_HWNDPREV) == first) return;
   SetWindowPos(second, first, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
