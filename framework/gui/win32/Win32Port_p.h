@@ -70,6 +70,9 @@ int InitialDpi(HWND form);
 // list its item height, made for its form's DPI.
 void PlaceControl(HWND control);
 void ApplyFont(HWND widget);
+// Has what the window shows drawn again. A hidden window is drawn whole when
+// it is shown, so it needs nothing (and under Wine, no round trip).
+void Repaint(HWND window);
 void ApplyItemHeight(HWND list);
 // All three again, for a control and every control inside it.
 void LayOutAgain(HWND control);

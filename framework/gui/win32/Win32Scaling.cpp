@@ -124,9 +124,13 @@ void ApplyFont(HWND widget) {
   if (data == nullptr || !data->has_font) return;
   HFONT made = MakeFont(data->font_spec, DpiOf(widget));
   if (made == nullptr) return;
-  SendMessageW(widget, WM_SETFONT, reinterpret_cast<WPARAM>(made), TRUE);
+  SendMessageW(widget, WM_SETFONT, reinterpret_cast<WPARAM>(made), IsWindowVisible(widget));
   if (data->font != nullptr) DeleteObject(data->font);
   data->font = made;
+}
+
+void Repaint(HWND window) {
+  if (IsWindowVisible(window)) InvalidateRect(window, nullptr, TRUE);
 }
 
 void ApplyItemHeight(HWND list) {
@@ -134,7 +138,7 @@ void ApplyItemHeight(HWND list) {
   if (data == nullptr || data->item_height <= 0) return;
   SendMessageW(list, LB_SETITEMHEIGHT, 0,
                MAKELPARAM(std::max(ToPixels(data->item_height, DpiOf(list)), 1), 0));
-  InvalidateRect(list, nullptr, TRUE);
+  Repaint(list);
 }
 
 void LayOutAgain(HWND control) {

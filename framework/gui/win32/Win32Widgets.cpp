@@ -133,14 +133,15 @@ bool EditKeyPress(WidgetData& data, wchar_t& typed) {
   return typed != L'\r' && typed != L'\n';
 }
 
-// A control is made hidden, at 0,0 and of no size, in its parent when the
-// framework names it (port::CreateWidget), else in the parking window.
+// A control is made at 0,0 and of no size: in its parent when the framework
+// names it (port::CreateWidget), and then shown, as the framework shows it
+// there at once (shown: WS_VISIBLE); else hidden, in the parking window.
 HWND MakeControl(const wchar_t* system_class, DWORD style, DWORD ex_style, HWND parent) {
   return CreateWindowExW(ex_style, system_class, L"", WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0,
                          0, parent, nullptr, win32port::Instance(), nullptr);
 }
 
-HWND MakeWidget(port::WidgetKind kind, HWND parent) {
+HWND MakeWidget(port::WidgetKind kind, HWND parent, DWORD shown) {
   switch (kind) {
     case port::WidgetKind::Window:
       // Owned by the main form, once there is one (Win32Windows.cpp).
@@ -150,20 +151,22 @@ HWND MakeWidget(port::WidgetKind kind, HWND parent) {
           CW_USEDEFAULT, 0, 0, win32port::MainForm(), nullptr, win32port::Instance(), nullptr);
     case port::WidgetKind::Panel:
       return CreateWindowExW(WS_EX_CONTROLPARENT, L"KvPanel", L"",
-                             WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0, parent,
-                             nullptr, win32port::Instance(), nullptr);
+                             shown | WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0,
+                             parent, nullptr, win32port::Instance(), nullptr);
     case port::WidgetKind::Label:
-      return MakeControl(L"STATIC", SS_LEFT | SS_NOPREFIX, 0, parent);
+      return MakeControl(L"STATIC", shown | SS_LEFT | SS_NOPREFIX, 0, parent);
     case port::WidgetKind::Edit:
-      return MakeControl(L"EDIT", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, parent);
-    case port::WidgetKind::Memo:
-      return MakeControl(win32port::HistoryClass(), WS_TABSTOP | WS_VSCROLL, WS_EX_CLIENTEDGE,
+      return MakeControl(L"EDIT", shown | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
                          parent);
+    case port::WidgetKind::Memo:
+      return MakeControl(win32port::HistoryClass(), shown | WS_TABSTOP | WS_VSCROLL,
+                         WS_EX_CLIENTEDGE, parent);
     case port::WidgetKind::ListBox:
-      return MakeControl(L"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+      return MakeControl(L"LISTBOX",
+                         shown | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
                          WS_EX_CLIENTEDGE, parent);
     case port::WidgetKind::Button:
-      return MakeControl(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0, parent);
+      return MakeControl(L"BUTTON", shown | WS_TABSTOP | BS_PUSHBUTTON, 0, parent);
   }
   return nullptr;
 }
@@ -390,8 +393,9 @@ namespace port {
 // nothing (a move to where it is, showing what is shown, the same font) is
 // not passed on to the system.
 NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client, NativeWidget parent) {
+  const DWORD shown = parent != nullptr ? WS_VISIBLE : 0;
   if (parent == nullptr && kind != WidgetKind::Window) parent = win32port::ParkingWindow();
-  HWND window = MakeWidget(kind, parent);
+  HWND window = MakeWidget(kind, parent, shown);
   if (window == nullptr) throw std::bad_alloc();
   auto* data = new WidgetData(kind, client);
   // A control is where its bounds say: at 0,0, of no size.
@@ -472,14 +476,15 @@ Rect NaturalSize(NativeWidget widget) {
     return Rect{0, 0, bounds.width, bounds.height};
   }
   std::wstring text = WindowText(widget);
-  HDC dc = GetDC(widget);
+  // Measured on a memory DC, which the system makes without the round trips
+  // of a window's (under Wine, to its server), and measures alike.
+  static const HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(widget, WM_GETFONT, 0, 0)));
   RECT area{0, 0, 0, 0};
   if (text.empty()) text = L" ";
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
             DT_CALCRECT | DT_NOPREFIX | DT_LEFT | DT_EXPANDTABS);
   SelectObject(dc, old);
-  ReleaseDC(widget, dc);
   // Rounded up: the text must fit.
   const int dpi = win32port::DpiOf(widget);
   auto units = [dpi](LONG pixels) {
@@ -504,16 +509,16 @@ void SetFont(NativeWidget widget, const TFont& font) {
   data->has_font = true;
   data->text_color = font.Color();
   win32port::ApplyFont(widget);
-  InvalidateRect(widget, nullptr, TRUE);
+  win32port::Repaint(widget);
 }
 
 void SetBackground(NativeWidget widget, TColor color) {
   WidgetData* data = DataOf(widget);
-  if (data == nullptr) return;
+  if (data == nullptr || data->background == color) return;
   data->background = color;
   if (data->background_brush != nullptr)
     DeleteObject(std::exchange(data->background_brush, nullptr));
-  InvalidateRect(widget, nullptr, TRUE);
+  win32port::Repaint(widget);
 }
 
 void SetText(NativeWidget widget, std::string_view text) {
@@ -540,8 +545,9 @@ void SetAccessibleDescription(NativeWidget widget, std::string_view description)
 }
 
 void SetTabStop(NativeWidget widget, bool tab_stop) {
-  LONG_PTR style = GetWindowLongPtrW(widget, GWL_STYLE);
-  SetWindowLongPtrW(widget, GWL_STYLE, tab_stop ? style | WS_TABSTOP : style & ~WS_TABSTOP);
+  const LONG_PTR style = GetWindowLongPtrW(widget, GWL_STYLE);
+  const LONG_PTR wanted = tab_stop ? style | WS_TABSTOP : style & ~WS_TABSTOP;
+  if (wanted != style) SetWindowLongPtrW(widget, GWL_STYLE, wanted);
 }
 
 void SetTabOrder(NativeWidget before, NativeWidget after) {
@@ -591,11 +597,11 @@ TWidgetClient* FocusedClient(NativeWidget window) {
 // ---- kinds ----
 
 void SetPanelBevel(NativeWidget panel, bool raised, bool lowered) {
-  if (WidgetData* data = DataOf(panel)) {
-    data->raised = raised;
-    data->lowered = !raised && lowered;
-    InvalidateRect(panel, nullptr, TRUE);
-  }
+  WidgetData* data = DataOf(panel);
+  if (data == nullptr || (data->raised == raised && data->lowered == (!raised && lowered))) return;
+  data->raised = raised;
+  data->lowered = !raised && lowered;
+  win32port::Repaint(panel);
 }
 
 void SelectAll(NativeWidget edit) {
