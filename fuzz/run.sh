@@ -6,8 +6,7 @@
 #
 # Every fuzzer runs in a network namespace of its own with only loopback up
 # (tests/support/isolated.sh): the resolve fuzzer hands arbitrary texts to the
-# system resolver, and no query may leave the machine; the history fuzzer
-# builds the chat window, which binds the chat port. Inputs go up to 8192
+# system resolver, and no query may leave the machine. Inputs go up to 8192
 # bytes, the size of a received datagram.
 #
 # Usage: fuzz/run.sh <build-dir> <seconds per fuzzer>
@@ -30,13 +29,6 @@ if ((${#fuzzers[@]} == 0)); then
   echo "no fuzzers in $build/fuzz: build the target fuzz_targets first" >&2
   exit 1
 fi
-
-# The libraries' own lifetime caches (fontconfig under the chat window) are
-# no leaks of ours.
-case "${LSAN_OPTIONS:-}" in
-  *suppressions=*) ;;
-  *) export LSAN_OPTIONS="suppressions=$here/../tools/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}" ;;
-esac
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

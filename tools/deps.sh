@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-  # Building: compilers, CMake with CTest and CPack, Ninja; Qt 6 and the test
+  # Building: compilers, CMake with CTest, Ninja; Qt 6 and the test
   # and benchmark libraries; clang with its sanitizer and libFuzzer runtimes.
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-translations-l10n
@@ -28,10 +28,12 @@ packages=(
   # the service look-ups, gdb for a hung program's stacks, Python for the
   # end-to-end tests and the benches.
   socat iproute2 procps python3 util-linux netbase gdb
-  # Packaging: dpkg-shlibdeps and file (CPack reads the dependencies off the
-  # executable with both), the desktop entry and AppStream validators, and
-  # Weston with Qt's Wayland plugin for the app id under Wayland.
-  dpkg-dev file desktop-file-utils appstream weston qt6-wayland
+  # Packaging: dpkg-buildpackage (dpkg-dev) with debhelper, lintian, and
+  # hardening-check (devscripts); the desktop entry and AppStream validators;
+  # Weston with Qt's Wayland plugin for the app id under Wayland; and for the
+  # check that a build is reproducible, git and diffoscope (its minimal set).
+  dpkg-dev debhelper lintian devscripts file desktop-file-utils appstream weston qt6-wayland
+  git diffoscope-minimal
   # The Windows program and its tests: the MinGW-w64 cross compiler (posix
   # threads) with windres, GoogleTest's sources, Wine with its Tahoma, and
   # NSIS for the installer; the Russian locale that Wine runs it in (locales).

@@ -48,20 +48,66 @@ suite_fuzz() {
   bash fuzz/run.sh build-fuzz "${KV_FUZZ_SECONDS:-20}"
 }
 
-# The package is made from the plain build (cpack builds what it lacks).
+# The Debian package, made as Debian makes its packages (debian/, with
+# dpkg-buildpackage, in a copy of the tree in build-deb, where it leaves the
+# packages), checked with lintian (the source too) and hardening-check,
+# installed with apt, its program started as a person would, and removed
+# again; then built once more to see that it comes out the same
+# (tools/reproducible.sh). The tests ran in the plain suite; the package
+# build leaves them out (nocheck).
 suite_package() {
   echo "==== package: build the Debian package, install it, start the installed program"
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  rm -f build/package/kvelmar_*.deb
-  require_programs file dpkg-shlibdeps
-  cpack --config build/CPackConfig.cmake -B "$PWD/build/package" >/dev/null
+  require_programs dpkg-buildpackage dpkg-source dh lintian hardening-check apt-get
+  local dir=$PWD/build-deb
+  # The packaged files carry the time of the last commit (of the changelog's
+  # newest entry in a tree without git). dpkg keeps a file's own time where
+  # it is older, so the copy's files carry it too, as in a fresh checkout.
+  local epoch in_git=""
+  if git rev-parse --git-dir >/dev/null 2>&1; then
+    in_git=1
+    epoch=$(git log -1 --format=%ct)
+  else
+    epoch=$(dpkg-parsechangelog -STimestamp)
+  fi
+  rm -rf "$dir"
+  mkdir -p "$dir/kvelmar"
+  tar -c --mtime=@"$epoch" --exclude=./.git --exclude='./build*' --exclude=./out . |
+    tar -x -C "$dir/kvelmar"
+  (cd "$dir" && dpkg-source -b kvelmar >/dev/null)
+  (cd "$dir/kvelmar" && SOURCE_DATE_EPOCH=$epoch DEB_BUILD_OPTIONS="nocheck parallel=$jobs" \
+    dpkg-buildpackage -b -us -uc) >"$dir/build.log" 2>&1 ||
+    { tail -n 40 "$dir/build.log"; echo "dpkg-buildpackage failed: $dir/build.log"; return 1; }
+  local deb dbgsym
+  deb=$(ls "$dir"/kvelmar_*_amd64.deb)
+  dbgsym=$(ls "$dir"/kvelmar-dbgsym_*_amd64.deb)
+  echo "package: made ${deb##*/} and ${dbgsym##*/}"
+  lintian --fail-on error,warning "$dir"/kvelmar_*.dsc "$dir"/kvelmar_*_amd64.changes
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   # --reinstall: a rerun at the same version must still replace the program.
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --reinstall ./build/package/kvelmar_*.deb \
-    >/dev/null
+  # Another package installation on the machine holds dpkg's lock for a while.
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq -o DPkg::Lock::Timeout=600 \
+    --reinstall "$deb" >/dev/null
+  hardening-check --nocfprotection /usr/bin/kvelmar
+  dpkg -L kvelmar | grep -qx /usr/share/man/man1/kvelmar.1.gz || { echo "package: no manual page"; return 1; }
   bash packaging/check-installed.sh /usr
   QT_SCALE_FACTOR=2 bash packaging/check-installed.sh /usr
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq -o DPkg::Lock::Timeout=600 kvelmar \
+    >/dev/null
+  if dpkg-query -W -f='${Status}' kvelmar 2>/dev/null | grep -q ' installed' || [ -e /usr/bin/kvelmar ]; then
+    echo "package: kvelmar is still installed after apt-get purge"
+    return 1
+  fi
+  # The packages of a tree without changes are the last commit's: they count
+  # as its first build.
+  if [ -z "$in_git" ]; then
+    echo "package: not a git tree; tools/reproducible.sh builds a commit twice"
+  elif [ -z "$(git status --porcelain)" ]; then
+    KV_REPRO_DEB_FIRST=$dir bash tools/reproducible.sh deb
+  else
+    echo "package: the tree has changes; the last commit is built twice to compare"
+    bash tools/reproducible.sh deb
+  fi
 }
 
 # The Windows program, its core and transport tests under Wine, and the

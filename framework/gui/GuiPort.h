@@ -25,6 +25,8 @@
 
 #include "framework/gui/Graphics.h"
 
+class THistoryView;
+
 // The toolkit's widget (a QWidget, an HWND): opaque to the framework.
 #if defined(_WIN32)
 struct HWND__;
@@ -174,24 +176,10 @@ void ListDelete(NativeWidget list, int index);
 int ListSelected(NativeWidget list);            // -1 for none
 void ListSelect(NativeWidget list, int index);  // -1: none
 void ListSetItemHeight(NativeWidget list, int pixels);
-// The memo holds lines; a port may hold lines added within a frame of the
-// display back until the frame's end (MemoFlush puts them in). Every read
-// below sees them.
-bool MemoEndsAtLineStart(NativeWidget memo);  // empty, or a line break last
-void MemoAddAtEnd(NativeWidget memo, std::string_view line, bool break_before,
-                  bool break_after);  // caret after it, selection given up
-void MemoFlush(NativeWidget memo);
-void MemoSetText(NativeWidget memo, std::string_view text);  // CR LF between lines
-std::string MemoText(NativeWidget memo);                     // CR LF between lines
-int MemoBlockCount(NativeWidget memo);  // counts the empty line after a final break
-std::string MemoLine(NativeWidget memo, int index);
-int MemoSelStart(NativeWidget memo);  // in the text with CR LF between lines
-int MemoSelLength(NativeWidget memo);
+// The memo's widget shows a history of its own, which it draws and edits
+// (HistoryView.h); the memo reaches its text through it.
+THistoryView* MemoView(NativeWidget memo);
 void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal);
-// Keeps at most lines lines (a final line break makes no line): whenever more
-// are added or set, the oldest go. The cost of adding a line stays that of a
-// memo below the limit.
-void MemoSetMaxLines(NativeWidget memo, int lines);
 
 // ---- windows ----
 // Creates the platform's window now, still hidden.

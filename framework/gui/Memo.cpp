@@ -1,19 +1,17 @@
 #include "framework/gui/Memo.h"
 
-#include <string_view>
+#include "framework/gui/HistoryView.h"
 
 int TMemoLines::Count() const {
-  if (memo_->Widget() == nullptr) return 0;
-  // A final line break leaves an empty last block, which is no line.
-  int blocks = port::MemoBlockCount(memo_->Widget());
-  return port::MemoEndsAtLineStart(memo_->Widget()) ? blocks - 1 : blocks;
+  const THistoryView* view = memo_->View();
+  return view != nullptr ? static_cast<int>(view->Text().CountedLines()) : 0;
 }
 
 std::string TMemoLines::Strings(int index) const {
   if (index < 0 || index >= Count()) {
     throw EStringListError(Format("List index out of bounds (%d)", index));
   }
-  return port::MemoLine(memo_->Widget(), index);
+  return std::string(memo_->View()->Text().Line(static_cast<std::size_t>(index)));
 }
 
 void TMemoLines::Add(const std::string& line) {
@@ -27,33 +25,26 @@ TMemo::TMemo(TComponent* owner, TWinControl* parent)
   SetMaxLines(kDefaultMaxLines);
 }
 
+THistoryView* TMemo::View() const {
+  return Widget() != nullptr ? port::MemoView(Widget()) : nullptr;
+}
+
 void TMemo::SetMaxLines(int lines) {
   max_lines_ = lines;
-  if (Widget() != nullptr) port::MemoSetMaxLines(Widget(), lines);
+  if (THistoryView* view = View()) view->SetMaxLines(lines);
 }
 
 std::string TMemo::Text() const {
-  return Widget() != nullptr ? port::MemoText(Widget()) : std::string();
+  const THistoryView* view = View();
+  return view != nullptr ? view->Text().Text() : std::string();
 }
 
 void TMemo::SetText(const std::string& text) {
-  if (Widget() != nullptr)
-    port::MemoSetText(Widget(), std::string_view(text).substr(0, text.find('\0')));
+  if (THistoryView* view = View()) view->SetText(std::string_view(text).substr(0, text.find('\0')));
 }
 
 void TMemo::AddLine(const std::string& line) {
-  if (Widget() == nullptr) return;
-  const std::size_t zero = line.find('\0');
-  const std::string_view shown = std::string_view(line).substr(0, zero);
-  // Empty, or ending with a line break: the last line is empty. Looking at the
-  // end only keeps the cost independent of the history's length.
-  const bool at_line_start = port::MemoEndsAtLineStart(Widget());
-  port::MemoAddAtEnd(Widget(), shown, /*break_before=*/!at_line_start,
-                     /*break_after=*/at_line_start && zero == std::string::npos);
-}
-
-void TMemo::Flush() {
-  if (Widget() != nullptr) port::MemoFlush(Widget());
+  if (THistoryView* view = View()) view->AddLine(line);
 }
 
 void TMemo::SetScrollBars(TScrollStyle style) {
@@ -64,9 +55,14 @@ void TMemo::SetScrollBars(TScrollStyle style) {
 }
 
 int TMemo::SelStart() const {
-  return Widget() != nullptr ? port::MemoSelStart(Widget()) : 0;
+  const THistoryView* view = View();
+  return view != nullptr ? static_cast<int>(view->Text().Offset(view->Text().Selection().first))
+                         : 0;
 }
 
 int TMemo::SelLength() const {
-  return Widget() != nullptr ? port::MemoSelLength(Widget()) : 0;
+  const THistoryView* view = View();
+  if (view == nullptr) return 0;
+  const auto [from, to] = view->Text().Selection();
+  return static_cast<int>(view->Text().Offset(to) - view->Text().Offset(from));
 }

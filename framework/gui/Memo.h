@@ -4,18 +4,16 @@
 // line is not a line break: it shows as the symbol "␍" (U+240D) or "␊"
 // (U+240A) and reads back as the byte it was.
 //
-// The memo keeps the newest MaxLines() lines, counted as TMemoLines counts
-// them, and lets the oldest go. Lines added may go a slice at a time: the memo
-// then holds up to MaxLines() + MaxLines() / 40 lines and, past that, the
-// newest MaxLines() again; set text and a lowered limit leave MaxLines() at
-// most. Under an endless flood of lines its memory stops growing there, and
-// the cost of adding a line stays about what it was.
+// The memo keeps at most MaxLines() lines, counted as TMemoLines counts them,
+// and lets the oldest go as soon as there are more. Under an endless flood of
+// lines its memory stops growing there, and the cost of adding a line stays
+// what it was.
 //
-// A flood of lines costs one repaint per frame of the display, not one per
-// line: a port may hold lines added within a frame back and put them into its
-// widget together at the frame's end (the Qt port's document does). Every read
-// through TMemo, and every input of the user, sees them at once; code that
-// reaches past TMemo to the widget calls Flush() first.
+// The text, the caret, the selection and the rows on screen are the history's
+// own (HistoryText.h, HistoryView.h), the same on every port; the port's
+// widget only draws it and hands it the user's input. A flood of lines costs
+// one repaint per frame of the display, not one per line: an added line is in
+// the text at once and asks for a repaint, which later lines share.
 //
 // Main thread only.
 #pragma once
@@ -25,6 +23,7 @@
 #include "framework/gui/Controls.h"
 
 class TMemo;
+class THistoryView;
 
 // The lines of a memo, as a string list would see its text: the text split at
 // CR LF, a final line break not making an empty last line.
@@ -60,15 +59,12 @@ class TMemo : public TWinControl {
   // insertion; a selection is given up. The cost does not depend on how much
   // the memo already holds.
   void AddLine(const std::string& line);
-  // Puts the lines that wait for the end of the frame into the widget.
-  void Flush();
 
-  // 1,000,000 lines of a chat history fill about 300 MB; a user reads the
-  // newest of them.
+  // 1,000,000 lines of 64 bytes of a chat history fill about 70 MB; a user
+  // reads the newest of them.
   static constexpr int kDefaultMaxLines = 1000000;
   int MaxLines() const { return max_lines_; }
   // REQUIRES: lines > 0. Lets the oldest lines go at once when there are more.
-  // The slice beyond the limit is a port's choice, at most a fortieth of it.
   void SetMaxLines(int lines);
 
   TScrollStyle ScrollBars() const { return scroll_bars_; }
@@ -77,6 +73,10 @@ class TMemo : public TWinControl {
   // The position of the caret in the text as read back, and the selection.
   int SelStart() const;
   int SelLength() const;
+
+  // The history the widget shows, with its text, caret and rows (for the
+  // framework, benchmarks and tests); none once the widget is gone.
+  THistoryView* View() const;
 
  protected:
   bool ColorIsBackground() const override { return true; }

@@ -1,16 +1,20 @@
-// The Qt memo's widget: how the lines added show in its document; and lines
-// added faster than the display's frames, which reach the widget together:
-// every read, every input of the user and the end of the frame see them. (What
-// TMemo reads back is memo_text_test.cpp's, on every port.)
+// The Qt memo's widget: what it shows, what a screen reader reads and edits
+// through its accessible text, the context menu, input-method commits, the
+// clipboard's line breaks and the scroll bar and wheel. (What TMemo reads back
+// is memo_text_test.cpp's, on every port; the rows, the caret and the
+// clipboard's bytes are the history view's, history_view_test.cpp's.)
 #include <gtest/gtest.h>
 
+#include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDeadlineTimer>
-#include <QPlainTextEdit>
+#include <QInputMethodEvent>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTest>
-#include <QTextBlock>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -23,35 +27,6 @@
 
 namespace {
 
-class MemoTest : public ::testing::Test {
- protected:
-  void SetUp() override { memo_ = new TMemo(nullptr); }
-  void TearDown() override { delete memo_; }
-
-  QPlainTextEdit* edit() { return static_cast<QPlainTextEdit*>(memo_->Widget()); }
-
-  TMemo* memo_ = nullptr;
-};
-
-TEST_F(MemoTest, LoneCrAndLfShowAsTheirSymbols) {
-  memo_->AddLine("a\rb\nc");
-  memo_->Flush();
-  EXPECT_EQ(edit()->document()->firstBlock().text(), QString::fromUtf8("a\u240Db\u240Ac"));
-}
-
-TEST_F(MemoTest, HtmlIsShownAsItStands) {
-  memo_->AddLine("<b>bold?</b>&amp;");
-  EXPECT_EQ(edit()->document()->firstBlock().text(), "<b>bold?</b>&amp;");
-}
-
-TEST_F(MemoTest, CodePageBytesShowAsTheirCharacters) {
-  memo_->AddLine(Ansi("Привет, мир"));
-  memo_->Flush();
-  EXPECT_EQ(edit()->document()->firstBlock().text(), QString::fromUtf8("Привет, мир"));
-}
-
-// ---- lines added faster than the display's frames ----
-
 // Keeps the event loop running until done() holds or ten seconds pass.
 bool PumpUntil(const std::function<bool()>& done) {
   QDeadlineTimer deadline(10000);
@@ -62,121 +37,144 @@ bool PumpUntil(const std::function<bool()>& done) {
   return true;
 }
 
-// CR LF as the toolkit's plain text has it.
-std::string WithLf(std::string text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out.push_back(text[i]);
-  }
-  return out;
-}
-
-// The text of the widget's own document, without asking the memo.
-std::string DocumentText(QPlainTextEdit* edit) {
-  return edit->document()->toPlainText().toStdString();
-}
-
-// A memo on screen; lines added after the first come within one frame and wait
-// for its end.
-class MemoFloodTest : public MemoTest {
+// A memo on screen.
+class MemoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    MemoTest::SetUp();
+    memo_ = new TMemo(nullptr);
     memo_->SetBounds(0, 0, 300, 200);
     memo_->Widget()->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(memo_->Widget()));
   }
-};
+  void TearDown() override { delete memo_; }
 
-TEST_F(MemoFloodTest, WaitingLinesReachTheWidgetWithoutAnyRead) {
-  AddNumberedLines(memo_, 500);
-  // Only the widget's own document is looked at: the end of the frame must
-  // bring the lines in by itself.
-  EXPECT_TRUE(PumpUntil([&] { return edit()->document()->blockCount() == 501; }));
-  EXPECT_EQ(DocumentText(edit()), WithLf(NumberedLines(500)));
-}
-
-TEST_F(MemoFloodTest, AFloodEndsScrolledToTheLastLine) {
-  AddNumberedLines(memo_, 3000);
-  ASSERT_TRUE(PumpUntil([&] { return edit()->document()->blockCount() == 3001; }));
-  QScrollBar* bar = edit()->verticalScrollBar();
-  EXPECT_GT(bar->maximum(), 0);
-  EXPECT_TRUE(edit()->viewport()->rect().contains(edit()->cursorRect()));
-  EXPECT_EQ(edit()->textCursor().position(), edit()->document()->characterCount() - 1);
-}
-
-// Counts the paint events that a widget receives.
-class PaintCounter : public QObject {
- public:
-  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-  int count = 0;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++count;
-    return false;
+  QAbstractScrollArea* area() { return static_cast<QAbstractScrollArea*>(memo_->Widget()); }
+  QAccessibleInterface* accessible() { return QAccessible::queryAccessibleInterface(area()); }
+  QAccessibleTextInterface* accessible_text() { return accessible()->textInterface(); }
+  QString Line(int offset) {
+    int start = 0, end = 0;
+    return accessible_text()->textAtOffset(offset, QAccessible::LineBoundary, &start, &end);
   }
+
+  TMemo* memo_ = nullptr;
 };
 
-TEST_F(MemoFloodTest, ScrollBarIsRedrawnWhenItsSliderChanges) {
+TEST_F(MemoTest, AddedLinesShowAsTheirCharacters) {
+  struct Shown {
+    const char* what;
+    std::string line;
+    const char* shown;  // UTF-8
+  };
+  const Shown cases[] = {
+      {"lone CR and LF as their symbols", "a\rb\nc", "a\u240Db\u240Ac"},
+      {"HTML as it stands", "<b>bold?</b>&amp;", "<b>bold?</b>&amp;"},
+      {"code page bytes as their characters", Ansi("Привет, мир"), "Привет, мир"},
+  };
+  for (const Shown& c : cases) {
+    SCOPED_TRACE(c.what);
+    memo_->SetText("");
+    memo_->AddLine(c.line);
+    EXPECT_EQ(accessible_text()->text(0, accessible_text()->characterCount()),
+              QString::fromUtf8(c.shown) + "\n");
+  }
+}
+
+TEST_F(MemoTest, AScreenReaderReadsAndEditsTheHistoryAsAnEditableText) {
+  memo_->SetAccessibleName(Ansi("История сообщений"));
+  AddNumberedLines(memo_, 3);
+  QAccessibleInterface* face = accessible();
+  EXPECT_EQ(face->role(), QAccessible::EditableText);
+  EXPECT_TRUE(face->state().editable);
+  EXPECT_TRUE(face->state().multiLine);
+  EXPECT_EQ(face->text(QAccessible::Name), QString::fromUtf8("История сообщений"));
+  QAccessibleTextInterface* text = accessible_text();
+  // "line 0\nline 1\nline 2\n": a line break is one character.
+  EXPECT_EQ(text->characterCount(), 21);
+  EXPECT_EQ(text->cursorPosition(), 21);
+  EXPECT_EQ(Line(9), "line 1\n");
+  int start = 0, end = 0;
+  EXPECT_EQ(text->textBeforeOffset(9, QAccessible::LineBoundary, &start, &end), "line 0\n");
+  EXPECT_EQ(text->textAfterOffset(9, QAccessible::LineBoundary, &start, &end), "line 2\n");
+  EXPECT_EQ(text->textAtOffset(9, QAccessible::WordBoundary, &start, &end), "line");
+  EXPECT_EQ(start, 7);
+  // A selection made there is the memo's, in the text read back (CR LF).
+  text->setSelection(0, 7, 13);
+  EXPECT_EQ(memo_->SelStart(), 8);
+  EXPECT_EQ(memo_->SelLength(), 6);
+  face->editableTextInterface()->replaceText(7, 14, QString::fromUtf8("новая\n"));
+  EXPECT_EQ(memo_->Text(), "line 0\r\n" + Ansi("новая") + "\r\nline 2\r\n");
+}
+
+TEST_F(MemoTest, TheContextMenuHasTheEditsEntriesAndTheyWork) {
+  memo_->AddLine("one");
+  memo_->AddLine("two");
+  UserSelects(memo_, 5, 8);  // "two"
+  QStringList entries;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (menu == nullptr) return;
+    for (QAction* action : menu->actions()) {
+      if (action->isSeparator()) continue;
+      entries << action->text() + (action->isEnabled() ? "" : " (off)");
+      if (action->text() == QString::fromUtf8("Вы&резать")) action->trigger();
+    }
+    menu->close();
+  });
+  QGuiApplication::clipboard()->clear();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                          area()->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(area()->viewport(), &event);
+  EXPECT_EQ(entries,
+            QStringList({QString::fromUtf8("Вы&резать"), QString::fromUtf8("&Копировать"),
+                         QString::fromUtf8("Вст&авить (off)"), QString::fromUtf8("&Удалить"),
+                         QString::fromUtf8("Выделить &все")}));
+  EXPECT_EQ(memo_->Text(), "one\r\n\r\n");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "two");
+}
+
+TEST_F(MemoTest, TheClipboardGetsLfBetweenLinesAndGivesBackLines) {
+  memo_->AddLine("a\rb");
+  memo_->AddLine("c");
+  area()->setFocus();
+  QTest::keyClick(area(), Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(area(), Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromUtf8("a\u240Db\nc\n"));
+  QGuiApplication::clipboard()->setText("x\ny");
+  QTest::keyClick(area(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(memo_->Text(), "x\r\ny");
+}
+
+TEST_F(MemoTest, AnInputMethodsCommitIsTypedAndItsCompositionIsNot) {
+  area()->setFocus();
+  QInputMethodEvent composing(QString::fromUtf8("при"), {});
+  QApplication::sendEvent(area(), &composing);
+  EXPECT_EQ(memo_->Text(), "");
+  QInputMethodEvent committed;
+  committed.setCommitString(QString::fromUtf8("привет"));
+  QApplication::sendEvent(area(), &committed);
+  EXPECT_EQ(memo_->Text(), Ansi("привет"));
+  EXPECT_EQ(area()->inputMethodQuery(Qt::ImSurroundingText).toString(),
+            QString::fromUtf8("привет"));
+  EXPECT_EQ(area()->inputMethodQuery(Qt::ImCursorPosition).toInt(), 6);
+}
+
+TEST_F(MemoTest, TheScrollBarFollowsTheLinesAndTheWheelScrolls) {
   memo_->SetScrollBars(ssVertical);
-  QScrollBar* bar = edit()->verticalScrollBar();
-  AddNumberedLines(memo_, 100);
-  ASSERT_TRUE(PumpUntil([&] { return edit()->document()->blockCount() == 101; }));
-  QCoreApplication::processEvents();
-  // Only the range and the position change now, and the slider shrinks and
-  // moves to the end: the bar must show it.
-  PaintCounter paints(bar);
-  AddNumberedLines(memo_, 3000, 100);
-  EXPECT_TRUE(PumpUntil([&] { return paints.count > 0; }));
-}
-
-TEST_F(MemoFloodTest, SetTextDropsTheLinesThatWait) {
-  AddNumberedLines(memo_, 100);
-  memo_->SetText("replaced");
-  // Flush would put in whatever still waited.
-  memo_->Flush();
-  EXPECT_EQ(memo_->Text(), "replaced");
-  EXPECT_EQ(DocumentText(edit()), "replaced");
-}
-
-TEST_F(MemoFloodTest, CopyAllByTheUserTakesTheLinesThatWait) {
+  QScrollBar* bar = area()->verticalScrollBar();
   AddNumberedLines(memo_, 200);
-  edit()->setFocus();
-  QTest::keyClick(edit(), Qt::Key_A, Qt::ControlModifier);
-  QTest::keyClick(edit(), Qt::Key_C, Qt::ControlModifier);
-  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), WithLf(NumberedLines(200)));
-}
-
-TEST_F(MemoFloodTest, TypingByTheUserGoesAfterTheLinesThatWait) {
-  AddNumberedLines(memo_, 50);
-  edit()->setFocus();
-  QTest::keyClicks(edit(), "typed");
-  EXPECT_EQ(memo_->Text(), NumberedLines(50) + "typed");
-}
-
-TEST_F(MemoFloodTest, ClickByTheUserKeepsItsCaretWhenLinesWait) {
-  AddNumberedLines(memo_, 20);
-  // The lines that were waiting go in before the click, so they do not take
-  // away the caret that the click puts on the top line.
-  QTest::mouseClick(edit()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(2, 2));
-  EXPECT_EQ(memo_->Lines()->Count(), 20);
-  EXPECT_EQ(edit()->textCursor().position(), edit()->cursorForPosition(QPoint(2, 2)).position());
-  EXPECT_LT(memo_->SelStart(), static_cast<int>(memo_->Text().size()) - 8);
-}
-
-TEST_F(MemoFloodTest, SelectionMadeAfterTheLinesStaysUntilTheNextLine) {
-  AddNumberedLines(memo_, 10);
-  QTextCursor selection(edit()->document());
-  selection.setPosition(0);
-  selection.setPosition(4, QTextCursor::KeepAnchor);
-  memo_->Flush();
-  edit()->setTextCursor(selection);
-  EXPECT_EQ(memo_->SelLength(), 4);
-  AddNumberedLines(memo_, 10, 10);
-  EXPECT_EQ(memo_->SelLength(), 0);
-  EXPECT_EQ(memo_->SelStart(), static_cast<int>(NumberedLines(20).size()));
+  // Told a few times a second: the end of a flood reaches it.
+  ASSERT_TRUE(PumpUntil([&] { return bar->maximum() > 150 && bar->value() == bar->maximum(); }));
+  const int at_end = bar->value();
+  QWheelEvent notch(QPointF(10, 10), area()->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, 120),
+                    Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(area()->viewport(), &notch);
+  EXPECT_TRUE(PumpUntil([&] { return bar->value() == at_end - QApplication::wheelScrollLines(); }))
+      << bar->value();
+  // Scrolled away from the end, the view stays where it is as lines come.
+  AddNumberedLines(memo_, 10, 200);
+  // (The bar's range and page cover the lines, 211 with the empty last one.)
+  ASSERT_TRUE(PumpUntil([&] { return bar->maximum() + bar->pageStep() == 211; }));
+  EXPECT_EQ(bar->value(), at_end - QApplication::wheelScrollLines());
 }
 
 // Hands numbered lines to the main thread one by one, as the UDP listener
@@ -201,7 +199,7 @@ class LineSender : public TThread {
   int count_;
 };
 
-TEST_F(MemoFloodTest, LinesHandedOverByWorkersAllArriveInTheirOrder) {
+TEST_F(MemoTest, LinesHandedOverByWorkersAllArriveInTheirOrder) {
   // Two workers at once: each one's lines in its own order, none lost and
   // nobody left waiting for a wake-up.
   std::unique_ptr<LineSender> a(NewThread<LineSender>(memo_, 0, 5000));

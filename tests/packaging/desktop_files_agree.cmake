@@ -82,10 +82,11 @@ else()
     complain("the metadata does not provide the binary '${exec_program}'")
   endif()
   # Releases are listed newest first; the newest must be the one being built.
-  if(NOT xml MATCHES "<release version=\"([^\"]*)\"")
-    complain("the metadata lists no release")
-  elseif(NOT CMAKE_MATCH_1 STREQUAL VERSION)
-    complain("the newest release in the metadata is ${CMAKE_MATCH_1}, the build is ${VERSION}")
+  if(NOT xml MATCHES "<release version=\"([^\"]*)\" date=\"([^\"]*)\"")
+    complain("the metadata lists no release with its date")
+  elseif(NOT CMAKE_MATCH_1 STREQUAL VERSION OR NOT CMAKE_MATCH_2 STREQUAL DATE)
+    complain("the newest release in the metadata is ${CMAKE_MATCH_1} of ${CMAKE_MATCH_2}, "
+             "the build is ${VERSION} of ${DATE}")
   endif()
 endif()
 

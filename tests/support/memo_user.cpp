@@ -27,47 +27,36 @@ void UserTypes(TMemo* memo, const std::u16string& keys) {
 }
 
 #else
-#include <QPlainTextEdit>
+#include <QAccessible>
 #include <QTest>
+#include <QWidget>
 
-namespace {
-
-QPlainTextEdit* Edit(TMemo* memo) {
-  return static_cast<QPlainTextEdit*>(memo->Widget());
-}
-
-// The document counts a line break as one position, the text read back as two.
-int DocumentPosition(TMemo* memo, int offset) {
-  const std::string text = memo->Text();
-  int breaks = 0;
-  for (int i = 0; i + 1 < offset; ++i) {
-    if (text[i] == '\r' && text[i + 1] == '\n') ++breaks;
-  }
-  return offset - breaks;
-}
-
-}  // namespace
+#include "framework/gui/HistoryView.h"
 
 void UserSelects(TMemo* memo, int start, int end) {
-  memo->Flush();
-  QTextCursor cursor = Edit(memo)->textCursor();
-  cursor.setPosition(DocumentPosition(memo, start));
-  cursor.setPosition(DocumentPosition(memo, end), QTextCursor::KeepAnchor);
-  Edit(memo)->setTextCursor(cursor);
+  // As a screen reader selects, through the accessible text, whose offsets
+  // count a line break as one character.
+  const THistoryText& text = memo->View()->Text();
+  auto accessible = [&text](int offset) {
+    return static_cast<int>(text.Offset(text.PosAt(static_cast<std::size_t>(offset)), 1));
+  };
+  QAccessibleInterface* face = QAccessible::queryAccessibleInterface(memo->Widget());
+  face->textInterface()->setSelection(0, accessible(start), accessible(end));
 }
 
 void UserTypes(TMemo* memo, const std::u16string& keys) {
   for (char16_t key : keys) {
     if (key == u'\r') {
-      QTest::keyClick(Edit(memo), Qt::Key_Return);
+      QTest::keyClick(memo->Widget(), Qt::Key_Return);
     } else if (key == u'\b') {
-      QTest::keyClick(Edit(memo), Qt::Key_Backspace);
+      QTest::keyClick(memo->Widget(), Qt::Key_Backspace);
     } else {
       // A key code of the character's own (Qt's are Unicode's upper case), so
       // that letters beyond Latin-1 are typed too.
       const QChar typed(key);
-      QTest::sendKeyEvent(QTest::Click, Edit(memo), static_cast<Qt::Key>(typed.toUpper().unicode()),
-                          QString(typed), Qt::NoModifier);
+      QTest::sendKeyEvent(QTest::Click, memo->Widget(),
+                          static_cast<Qt::Key>(typed.toUpper().unicode()), QString(typed),
+                          Qt::NoModifier);
     }
   }
 }

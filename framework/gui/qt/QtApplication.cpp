@@ -1,7 +1,6 @@
 // The Qt port's toolkit and event loop: Qt's application with the last
 // catch-all and the Alt+F4 rule, one step of the loop, the wake-up and quit
 // requests, and the process-wide settings made at start.
-#include <malloc.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -319,13 +318,6 @@ void qtport::ReportEntryError(TWidgetClient* client, std::exception_ptr error) {
 namespace port {
 
 void StartToolkit(int& argc, char** argv, const std::string& app_title) {
-  // The history's document grows its text and its tables by doubling them. A
-  // block below the allocator's mmap threshold, which glibc raises as large
-  // blocks come and go, is moved by copying when it grows: with a long history
-  // that stalls the main thread for up to a tenth of a second. A fixed
-  // threshold keeps every large block in a mapping of its own, which grows in
-  // place.
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   if (argc > 0 && argv[0] != nullptr && *argv[0] != '\0') {
     const char* slash = std::strrchr(argv[0], '/');
     program_name = slash != nullptr ? slash + 1 : argv[0];

@@ -1,439 +1,643 @@
-// The Qt port's memo: a plain-text edit that holds back lines added in quick
-// succession until the end of the display's frame, and the memo's operations.
-#include <QElapsedTimer>
-#include <QPlainTextEdit>
-#include <QScreen>
+// The Qt port's memo: a scroll area whose viewport paints the rows of the
+// history that are in view (HistoryView.h) with QPainter, and hands the keys,
+// the mouse, the wheel, the scroll bar, input-method commits and the context
+// menu to it. For screen readers it is an editable text with the memo's name
+// whose lines can be read (an accessible interface with the text interfaces);
+// there a line break counts as one character, as in the clipboard's text.
+#include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QBasicTimer>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QStyleOptionSlider>
-#include <QTextBlock>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTimer>
+#include <QStyleHints>
+#include <QTextBoundaryFinder>
+#include <QTimerEvent>
+#include <QWheelEvent>
 #include <algorithm>
+#include <climits>
+#include <cmath>
+#include <functional>
+#include <optional>
 
-#include "framework/core/ScopeGuard.h"
+#include "framework/gui/HistoryView.h"
 #include "framework/gui/qt/QtPort_p.h"
 
 namespace {
 
-// Lone CR and LF inside a memo line are not line breaks; they show as these
-// symbols, which have no Windows-1251 code, so reading back is unambiguous.
-constexpr char16_t kShownCR = u'\u240D';
-constexpr char16_t kShownLF = u'\u240A';
-
-// Memo text as the toolkit holds it: CR LF pairs as block breaks (U+2029),
-// lone CR and LF as their symbols.
-void AppendMemoText(QString& out, std::string_view ansi) {
-  std::u16string text = AnsiToUtf16(ansi);
-  out.reserve(out.size() + static_cast<qsizetype>(text.size()) + 1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-      out += QChar::ParagraphSeparator;
-      ++i;
-    } else if (c == u'\r') {
-      out += QChar(kShownCR);
-    } else if (c == u'\n') {
-      out += QChar(kShownLF);
-    } else {
-      out += QChar(c);
-    }
-  }
+QString FromShown(std::u16string_view text) {
+  return QString(reinterpret_cast<const QChar*>(text.data()), static_cast<qsizetype>(text.size()));
 }
 
-std::string MemoLineText(const QString& line) {
-  std::u16string text(reinterpret_cast<const char16_t*>(line.utf16()),
-                      static_cast<std::size_t>(line.size()));
-  std::string result;
-  std::size_t start = 0;
-  // A soft line break typed by the user reads back as a line break.
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    if (i < text.size() && text[i] != kShownCR && text[i] != kShownLF && text[i] != u'\u2028')
-      continue;
-    result += Utf16ToAnsi(std::u16string_view(text).substr(start, i - start));
-    if (i < text.size()) result += text[i] == kShownCR ? "\r" : text[i] == kShownLF ? "\n" : "\r\n";
-    start = i + 1;
-  }
-  return result;
+std::u16string_view ShownOf(const QString& text) {
+  return std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                             static_cast<std::size_t>(text.size()));
 }
 
-// A scroll bar that repaints only when what it shows changes. The history's
-// range and position change with every frame of added lines, while the slider
-// of a long history stays on the same pixels; and drawing a scroll bar costs
-// more than drawing the lines in some styles.
-class KvScrollBar : public QScrollBar {
+class KvHistory : public QAbstractScrollArea, public THistorySurface {
  public:
-  explicit KvScrollBar(Qt::Orientation orientation) : QScrollBar(orientation) {}
-
- protected:
-  // A change of range or position is looked at once the change that caused
-  // it is complete (the edit sets the range and then the position), and
-  // repaints only if the scroll bar would look different.
-  void sliderChange(SliderChange change) override {
-    if (change != SliderRangeChange && change != SliderValueChange) {
-      QScrollBar::sliderChange(change);
-      return;
-    }
-    if (look_check_pending_) return;
-    look_check_pending_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-          look_check_pending_ = false;
-          if (CurrentLook() != shown_) update();
-        },
-        Qt::QueuedConnection);
-  }
-
-  void paintEvent(QPaintEvent* event) override {
-    shown_ = CurrentLook();
-    QScrollBar::paintEvent(event);
-  }
-
- private:
-  struct Look {
-    QRect slider;
-    bool can_go_back = false;
-    bool can_go_on = false;
-    bool operator==(const Look&) const = default;
-  };
-
-  Look CurrentLook() const {
-    QStyleOptionSlider option;
-    initStyleOption(&option);
-    return Look{
-        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
-        value() > minimum(), value() < maximum()};
-  }
-
-  Look shown_;  // as last painted
-  bool look_check_pending_ = false;
-};
-
-// The memo's widget, which also holds back lines added in quick succession.
-//
-// Adding a line is cheap only when lines go into the document together: every
-// change of the document costs a layout update, a scroll-bar update and a
-// repaint, and a line that goes in on its own is laid out at once to bring the
-// caret into view, and keeps that layout, while lines that go in together are
-// laid out only when they are shown. So a line added within one frame of the
-// display after the last insertion (three during a flood, see WaitMs) waits,
-// with the others of that frame, and they go into the document in one
-// insertion at the end of the frame; a line added after a quiet frame goes in
-// at once. What waits is put in before anything reads the text or the caret
-// (every read of the port flushes first), before any input of the user reaches the widget, and
-// by the frame's timer, so nobody sees the document without it.
-class KvPlainTextEdit : public QPlainTextEdit {
- public:
-  explicit KvPlainTextEdit(TWidgetClient* client) {
+  explicit KvHistory(TWidgetClient* client) : view_(this) {
     qtport::Link(this, client);
     setFocusPolicy(Qt::StrongFocus);
-    setTabChangesFocus(true);
-    setUndoRedoEnabled(false);
-    setLineWrapMode(QPlainTextEdit::WidgetWidth);
-    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setAttribute(Qt::WA_InputMethodEnabled);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setVerticalScrollBar(new KvScrollBar(Qt::Vertical));
-    // The edit pages by whole lines when the groove is clicked; it listens to
-    // the scroll bar it made itself, so the new one is tied in the same way.
-    connect(verticalScrollBar(), SIGNAL(actionTriggered(int)), this,
-            SLOT(_q_verticalScrollbarActionTriggered(int)));
-    frame_timer_.setSingleShot(true);
-    frame_timer_.setTimerType(Qt::PreciseTimer);
-    connect(&frame_timer_, &QTimer::timeout, this, [this] { Flush(); });
-    // The caret or selection set by anyone else after a line was added stays
-    // where it was put: the line's "caret after the insertion" came first.
-    auto caret_moved = [this] {
-      if (!flushing_) caret_to_end_ = false;
+    viewport()->setCursor(Qt::IBeamCursor);
+    verticalScrollBar()->setSingleStep(1);
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this](int action) { ScrollBarAction(action); });
+    connect(QGuiApplication::styleHints(), &QStyleHints::cursorFlashTimeChanged, this,
+            [this] { RestartBlink(); });
+    view_.FontChanged();
+  }
+
+  THistoryView& View() { return view_; }
+
+  // ---- the surface ----
+
+  Metrics MeasureFont() override {
+    // Characters placed one after another at their advances, as the view
+    // measures them: no kerning, no shaping across them.
+    font_ = font();
+    font_.setKerning(false);
+    font_.setStyleStrategy(QFont::PreferNoShaping);
+    const QFontMetricsF metrics(font_);
+    Metrics measured;
+    for (int byte = 0; byte < 256; ++byte) {
+      measured.advances[static_cast<std::size_t>(byte)] = metrics.horizontalAdvance(
+          QChar(THistoryView::ShownChar(static_cast<unsigned char>(byte))));
+    }
+    measured.row_height = std::max(1, static_cast<int>(std::ceil(metrics.height())));
+    ascent_ = metrics.ascent();
+    row_height_ = measured.row_height;
+    // As the plain-text edit had them: tab stops 80 pixels apart, a margin of
+    // 4 pixels around the text.
+    measured.tab_width = 80;
+    measured.margin = 4;
+    measured.top = 4;
+    return measured;
+  }
+
+  void DrawRun(double x, int y, std::u16string_view text, double width, bool selected) override {
+    if (selected) {
+      painter_->fillRect(QRectF(x, y, width, row_height_), palette().color(QPalette::Highlight));
+      painter_->setPen(palette().color(QPalette::HighlightedText));
+    } else {
+      painter_->setPen(palette().color(QPalette::Text));
+    }
+    if (!text.empty()) painter_->drawText(QPointF(x, y + ascent_), FromShown(text));
+  }
+
+  void PlaceCaret(bool shown, double x, int y) override {
+    caret_ = shown ? QRectF(x, y, 1, row_height_) : QRectF();
+  }
+
+  void SetScrollBar(std::size_t max, std::size_t page, std::size_t position) override {
+    // Qt's bar counts the positions the first one in view can take.
+    QScrollBar* bar = verticalScrollBar();
+    const auto clamp = [](std::size_t n) {
+      return static_cast<int>(std::min<std::size_t>(n, INT_MAX));
     };
-    connect(this, &QPlainTextEdit::cursorPositionChanged, this, caret_moved);
-    connect(this, &QPlainTextEdit::selectionChanged, this, caret_moved);
+    bar->setRange(0, clamp(max + 1 > page ? max + 1 - page : 0));
+    bar->setPageStep(clamp(page));
+    bar->setValue(clamp(position));
   }
 
-  // Whether the text, with what waits, is empty or ends with a line break.
-  bool EndsAtLineStart() const {
-    if (!waiting_.isEmpty()) return waiting_.back() == QChar::ParagraphSeparator;
-    return document()->lastBlock().length() == 1;
+  void Repaint() override { viewport()->update(); }
+
+  void StartTimer(int id, int ms) override {
+    (id == THistoryView::kFrameTimer ? frame_timer_ : bar_timer_)
+        .start(std::max(ms, 0), Qt::PreciseTimer, this);
   }
 
-  // Adds text (blocks separated by U+2029) at the end of the document, moves
-  // the caret after it and gives up the selection: now, or at the end of the
-  // frame when text went in less than a frame ago.
-  void AddAtEnd(const QString& text) {
-    waiting_ += text;
-    caret_to_end_ = true;
-    const int wait_ms = WaitMs();
-    if (!last_insertion_.isValid() || last_insertion_.elapsed() >= wait_ms) {
-      Flush();
-    } else if (!frame_timer_.isActive()) {
-      frame_timer_.start(
-          static_cast<int>(std::max<qint64>(0, wait_ms - last_insertion_.elapsed())));
+  std::u16string_view LineBreak() const override { return u"\n"; }
+
+  void SetClipboardText(std::size_t length, const std::function<void(char16_t*)>& write) override {
+    QString text(static_cast<qsizetype>(length), Qt::Uninitialized);
+    write(reinterpret_cast<char16_t*>(text.data()));
+    QGuiApplication::clipboard()->setText(text, clipboard_mode_);
+  }
+
+  std::u16string ClipboardText() override {
+    const QString text = QGuiApplication::clipboard()->text(clipboard_mode_);
+    return std::u16string(ShownOf(text));
+  }
+
+  void CaretMoved() override {
+    blink_on_ = true;
+    caret_moved_ = true;
+    if (QAccessible::isActive()) {
+      QAccessibleTextCursorEvent moved(
+          this, static_cast<int>(view_.Text().Offset(view_.Text().Caret(), 1)));
+      QAccessible::updateAccessibility(&moved);
     }
-  }
-
-  // Puts in what waits. Every reader of the document calls this first.
-  void Flush() {
-    // The insertion itself makes the widget answer input-method queries,
-    // which arrive here again; they find the text going in already.
-    if (flushing_) return;
-    frame_timer_.stop();
-    if (!caret_to_end_ && waiting_.isEmpty()) return;
-    flushing_ = true;
-    ScopeGuard done([this] { flushing_ = false; });
-    // Set, not moved, to the end: moving lays out the line it starts from,
-    // the first (see DropOldestLines).
-    QTextCursor cursor(document());
-    cursor.setPosition(document()->characterCount() - 1);
-    if (!waiting_.isEmpty()) {
-      last_insertion_blocks_ = waiting_.count(QChar::ParagraphSeparator);
-      cursor.insertText(waiting_);
-      if (trimmed_) {
-        DropOldestLines(Slice());
-      } else {
-        DropOldestLines(/*slack=*/0, kCompactedChars);
-      }
-      // Keeps the capacity that one frame needed, not more than a little.
-      if (waiting_.capacity() > kKeptCapacity) {
-        waiting_ = QString();
-      } else {
-        waiting_.truncate(0);
-      }
-      last_insertion_.start();
-    }
-    if (caret_to_end_) {
-      caret_to_end_ = false;
-      setTextCursor(cursor);
-      ensureCursorVisible();
-    }
-  }
-
-  // At most lines lines from now on (0: no limit); more go at once.
-  void SetMaxLines(int lines) {
-    Flush();
-    max_lines_ = lines;
-    DropOldestLines(/*slack=*/0);
-  }
-
-  // Removes the first lines beyond the limit, in one edit, once there are
-  // more than slack of them and, short of a slice of them, their text holds
-  // min_chars characters. A final empty block is no line. Its cost follows
-  // the lines removed, not those kept, except for the document's compaction
-  // of its text (see Slice).
-  //
-  // Nothing here may lay out one of the first lines, as a cursor does with
-  // the line it is on when it moves or edits. The edit's layout remembers
-  // its widest line by number and does not renumber it when lines before it
-  // go, so after a removal that number names one of the first lines. Laying
-  // that line out, when it is narrower, makes the layout look for the widest
-  // line again through the whole history, which gives every line a layout of
-  // its own until the line goes: some 300 bytes a line, so that at the limit
-  // memory grew by the history's size again, and each slice paid a walk
-  // through every line. Inside an edit block the cursor that removes the
-  // lines leaves the layout of the line it stops at, the new first one, for
-  // later, which for this cursor never comes.
-  void DropOldestLines(int slack, int min_chars = 0) {
-    if (max_lines_ <= 0) return;
-    QTextDocument* text = document();
-    const int lines = text->blockCount() - (text->lastBlock().length() == 1 ? 1 : 0);
-    const int excess = lines - max_lines_;
-    if (excess <= slack) return;
-    const int kept_from = text->findBlockByNumber(excess).position();
-    if (kept_from < min_chars && excess <= Slice()) return;
-    QTextCursor oldest(text);
-    oldest.beginEditBlock();
-    oldest.setPosition(kept_from, QTextCursor::KeepAnchor);
-    oldest.removeSelectedText();
-    oldest.endEditBlock();
-    trimmed_ = true;
-  }
-
-  // Forgets what waits (the whole text is being replaced).
-  void Discard() {
-    trimmed_ = false;
-    frame_timer_.stop();
-    waiting_ = QString();
-    caret_to_end_ = false;
   }
 
  protected:
   bool event(QEvent* event) override {
     qtport::NoteInputForCaretBlink(event->type());
-    if (ReachesText(event->type())) Flush();
-    return QPlainTextEdit::event(event);
+    if (event->type() == QEvent::ShortcutOverride) {
+      // The keys the history takes are not the window's shortcuts.
+      auto* key = static_cast<QKeyEvent*>(event);
+      if (CommandOf(key) != nullptr || KeyOf(key->key()).has_value() || IsText(key)) {
+        event->accept();
+        return true;
+      }
+    }
+    return QAbstractScrollArea::event(event);
   }
+
   bool viewportEvent(QEvent* event) override {
     qtport::NoteInputForCaretBlink(event->type());
-    if (ReachesText(event->type())) Flush();
-    return QPlainTextEdit::viewportEvent(event);
+    return QAbstractScrollArea::viewportEvent(event);
   }
 
- private:
-  static constexpr qsizetype kKeptCapacity = 64 * 1024;
-  // The document compacts its text buffer only after more than 96 KB of
-  // removed text (48K characters); the first lines beyond the limit wait
-  // until there is more than that of them (see trimmed_).
-  static constexpr int kCompactedChars = 64 * 1024;
-  static constexpr qsizetype kFloodBlocks = 64;
-
-  // The user's input, and the queries of input methods and assistive tools,
-  // which read the text around the caret or change it.
-  static bool ReachesText(QEvent::Type type) {
-    switch (type) {
-      case QEvent::KeyPress:
-      case QEvent::KeyRelease:
-      case QEvent::ShortcutOverride:
-      case QEvent::InputMethod:
-      case QEvent::InputMethodQuery:
-      case QEvent::MouseButtonPress:
-      case QEvent::MouseButtonDblClick:
-      case QEvent::MouseButtonRelease:
-      case QEvent::Wheel:
-      case QEvent::ContextMenu:
-      case QEvent::DragEnter:
-      case QEvent::DragMove:
-      case QEvent::Drop:
-      case QEvent::TouchBegin:
-        return true;
-      default:
-        return false;
+  void paintEvent(QPaintEvent* event) override {
+    QPainter painter(viewport());
+    painter.setFont(font_);
+    painter_ = &painter;
+    view_.Paint(event->rect().top(), event->rect().bottom() + 1);
+    painter_ = nullptr;
+    if (!caret_.isNull() && hasFocus()) {
+      if (!preedit_.isEmpty()) {
+        // What the input method composes, at the caret, underlined.
+        QFont underlined = font_;
+        underlined.setUnderline(true);
+        painter.setFont(underlined);
+        painter.setPen(palette().color(QPalette::Text));
+        painter.drawText(QPointF(caret_.left(), caret_.top() + ascent_), preedit_);
+      } else if (blink_on_) {
+        painter.fillRect(caret_, palette().color(QPalette::Text));
+      }
+    }
+    if (caret_moved_) {
+      caret_moved_ = false;
+      if (hasFocus()) updateMicroFocus();
     }
   }
 
-  // How long lines wait after an insertion: one frame of the display, or
-  // three while lines come faster than anyone reads them (more than
-  // kFloodBlocks in the last insertion). Every line that is shown keeps its
-  // layout for good, so fewer frames during a flood also mean less memory
-  // per line, besides less time spent laying out and painting.
-  int WaitMs() const { return last_insertion_blocks_ > kFloodBlocks ? 3 * FrameMs() : FrameMs(); }
-
-  // How many lines beyond the limit the history holds before the oldest go.
-  // The document keeps the text of removed lines until it compacts its text
-  // buffer, which copies the whole remaining text (about 200 ms at 1,000,000
-  // lines), and once the buffer is nearly full, as it stays at the limit, it
-  // compacts after every removal. Removing a slice at a time makes that one
-  // copy per slice: a few microseconds per added line. Not much more than a
-  // fortieth: a full history of 64-byte lines (130 MB of text) sits just
-  // below the buffer's next doubling, and a slice that pushed it past would
-  // let it grow to nearly twice the text before the next compaction. For the
-  // same reason the first lines beyond the limit go long before a slice of
-  // them is there (see trimmed_).
-  int Slice() const { return max_lines_ / 40; }
-
-  // One frame of the widget's screen, in milliseconds.
-  int FrameMs() const {
-    QScreen* shown_on = screen();
-    qreal rate = shown_on != nullptr ? shown_on->refreshRate() : 60.0;
-    if (!(rate >= 24.0 && rate <= 240.0)) rate = 60.0;
-    return static_cast<int>(1000.0 / rate);
+  void resizeEvent(QResizeEvent* event) override {
+    view_.SetSize(event->size().width(), event->size().height());
   }
 
-  int max_lines_ = 0;          // 0: no limit
-  QString waiting_;            // text not yet in the document, blocks split by U+2029
-  bool caret_to_end_ = false;  // an added line still has to place the caret
-  bool flushing_ = false;
-  // Lines beyond the limit have gone since the text was set. Until the
-  // document first compacts its buffer, the buffer also holds every added
-  // line's break twice, and a slice more would make it double. So the first
-  // lines beyond the limit go once their text is enough for the document to
-  // compact (kCompactedChars): the few of one frame are not, and with them
-  // gone the buffer still doubled before the first slice, then kept removed
-  // text until it was nine tenths full (some 100 MB more at 1,000,000 lines
-  // for several minutes of a flood).
-  bool trimmed_ = false;
-  QElapsedTimer last_insertion_;
-  qsizetype last_insertion_blocks_ = 0;  // line breaks that it put in
-  QTimer frame_timer_;
+  void changeEvent(QEvent* event) override {
+    if (event->type() == QEvent::FontChange) view_.FontChanged();
+    if (event->type() == QEvent::PaletteChange) viewport()->update();
+    QAbstractScrollArea::changeEvent(event);
+  }
+
+  void scrollContentsBy(int, int) override {}  // the view scrolls itself
+
+  void timerEvent(QTimerEvent* event) override {
+    if (event->timerId() == frame_timer_.timerId()) {
+      frame_timer_.stop();
+      view_.TimerFired(THistoryView::kFrameTimer);
+    } else if (event->timerId() == bar_timer_.timerId()) {
+      bar_timer_.stop();
+      view_.TimerFired(THistoryView::kBarTimer);
+    } else if (event->timerId() == blink_.timerId()) {
+      blink_on_ = !blink_on_;
+      viewport()->update(caret_.toAlignedRect());
+    } else {
+      QAbstractScrollArea::timerEvent(event);
+    }
+  }
+
+  void focusInEvent(QFocusEvent* event) override {
+    RestartBlink();
+    viewport()->update();
+    QAbstractScrollArea::focusInEvent(event);
+  }
+
+  void focusOutEvent(QFocusEvent* event) override {
+    blink_.stop();
+    view_.MouseUp();
+    viewport()->update();
+    QAbstractScrollArea::focusOutEvent(event);
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    if (const Command command = CommandOf(event)) {
+      (view_.*command)();
+    } else if (const auto key = KeyOf(event->key())) {
+      view_.KeyDown(*key, (event->modifiers() & Qt::ShiftModifier) != 0,
+                    (event->modifiers() & Qt::ControlModifier) != 0);
+    } else if (IsText(event)) {
+      view_.Type(ShownOf(event->text()));
+    } else {
+      event->ignore();
+      return;
+    }
+    event->accept();
+    RestartBlink();
+  }
+
+  void mousePressEvent(QMouseEvent* event) override {
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+      view_.MouseDown(at.x(), at.y(), (event->modifiers() & Qt::ShiftModifier) != 0);
+    } else if (event->button() == Qt::MiddleButton &&
+               QGuiApplication::clipboard()->supportsSelection()) {
+      // The X11 selection is pasted where the middle button is pressed.
+      view_.MouseDown(at.x(), at.y(), false);
+      view_.MouseUp();
+      clipboard_mode_ = QClipboard::Selection;
+      view_.Paste();
+      clipboard_mode_ = QClipboard::Clipboard;
+    }
+    RestartBlink();
+  }
+
+  void mouseMoveEvent(QMouseEvent* event) override {
+    if (event->buttons() & Qt::LeftButton) {
+      const QPoint at = event->position().toPoint();
+      view_.MouseMove(at.x(), at.y());
+    }
+  }
+
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() != Qt::LeftButton) return;
+    view_.MouseUp();
+    OfferSelection();
+  }
+
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    if (event->button() != Qt::LeftButton) return;
+    const QPoint at = event->position().toPoint();
+    view_.DoubleClick(at.x(), at.y());
+    OfferSelection();
+  }
+
+  void wheelEvent(QWheelEvent* event) override {
+    view_.Wheel(event->angleDelta().y(), QApplication::wheelScrollLines());
+    event->accept();
+  }
+
+  void contextMenuEvent(QContextMenuEvent* event) override {
+    QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+      const THistoryView::Box caret = view_.CaretBox();
+      at = viewport()->mapToGlobal(QPoint(static_cast<int>(caret.x), caret.y + caret.height));
+    }
+    const bool selected = view_.HasSelection();
+    const QString clipboard = QGuiApplication::clipboard()->text();
+    QMenu menu(this);
+    auto add = [&](const char* text, bool enabled, void (THistoryView::*command)()) {
+      QAction* action = menu.addAction(QString::fromUtf8(text));
+      action->setEnabled(enabled);
+      connect(action, &QAction::triggered, this, [this, command] { (view_.*command)(); });
+    };
+    add("Вы&резать", selected, &THistoryView::Cut);
+    add("&Копировать", selected, &THistoryView::Copy);
+    add("Вст&авить", !clipboard.isEmpty(), &THistoryView::Paste);
+    add("&Удалить", selected, &THistoryView::DeleteSelection);
+    menu.addSeparator();
+    add("Выделить &все", view_.Text().Length() > 0, &THistoryView::SelectAll);
+    menu.exec(at);
+  }
+
+  void inputMethodEvent(QInputMethodEvent* event) override {
+    if (!event->commitString().isEmpty()) view_.Type(ShownOf(event->commitString()));
+    preedit_ = event->preeditString();
+    viewport()->update();
+    event->accept();
+  }
+
+  QVariant inputMethodQuery(Qt::InputMethodQuery query) const override {
+    auto* self = const_cast<KvHistory*>(this);
+    const THistoryText& text = view_.Text();
+    const TTextPos caret = text.Caret();
+    const TTextPos anchor = text.Anchor();
+    switch (query) {
+      case Qt::ImEnabled:
+        return true;
+      case Qt::ImHints:
+        return static_cast<int>(Qt::ImhMultiLine);
+      case Qt::ImFont:
+        return font_;
+      case Qt::ImCursorRectangle:
+      case Qt::ImAnchorRectangle: {
+        const THistoryView::Box box =
+            query == Qt::ImCursorRectangle ? self->view_.CaretBox() : self->view_.CharBox(anchor);
+        return QRectF(box.x, box.y, 1, box.height).translated(viewport()->pos());
+      }
+      case Qt::ImCursorPosition:
+        return static_cast<int>(caret.col);
+      case Qt::ImAnchorPosition:
+        return static_cast<int>(anchor.line == caret.line ? anchor.col : caret.col);
+      case Qt::ImSurroundingText: {
+        const std::size_t size = text.Line(caret.line).size();
+        return FromShown(view_.Shown(TTextPos{caret.line, 0}, TTextPos{caret.line, size}, u"\n"));
+      }
+      case Qt::ImCurrentSelection: {
+        const auto [from, to] = text.Selection();
+        // A selection of a few thousand lines is enough for any input method.
+        if (to.line - from.line > 1000) return QString();
+        return FromShown(view_.Shown(from, to, u"\n"));
+      }
+      default:
+        return QAbstractScrollArea::inputMethodQuery(query);
+    }
+  }
+
+ private:
+  using Command = void (THistoryView::*)();
+
+  // The commands of the platform's standard keys (Ctrl+C, Ctrl+Insert, ...).
+  static Command CommandOf(const QKeyEvent* key) {
+    if (key->matches(QKeySequence::Copy)) return &THistoryView::Copy;
+    if (key->matches(QKeySequence::Cut)) return &THistoryView::Cut;
+    if (key->matches(QKeySequence::Paste)) return &THistoryView::Paste;
+    if (key->matches(QKeySequence::SelectAll)) return &THistoryView::SelectAll;
+    return nullptr;
+  }
+
+  static std::optional<THistoryView::Key> KeyOf(int key) {
+    using K = THistoryView::Key;
+    switch (key) {
+      case Qt::Key_Left:
+        return K::Left;
+      case Qt::Key_Right:
+        return K::Right;
+      case Qt::Key_Up:
+        return K::Up;
+      case Qt::Key_Down:
+        return K::Down;
+      case Qt::Key_PageUp:
+        return K::PageUp;
+      case Qt::Key_PageDown:
+        return K::PageDown;
+      case Qt::Key_Home:
+        return K::Home;
+      case Qt::Key_End:
+        return K::End;
+      case Qt::Key_Delete:
+        return K::Delete;
+      case Qt::Key_Backspace:
+        return K::Backspace;
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        return K::Enter;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  // A key that types text: printable, and not a shortcut with Ctrl or Alt
+  // (AltGr, which reaches Qt as Ctrl+Alt on some systems, types).
+  static bool IsText(const QKeyEvent* key) {
+    const QString text = key->text();
+    if (text.isEmpty() || !text.at(0).isPrint()) return false;
+    const Qt::KeyboardModifiers held = key->modifiers() & (Qt::ControlModifier | Qt::AltModifier);
+    return held == Qt::NoModifier || held == (Qt::ControlModifier | Qt::AltModifier);
+  }
+
+  void ScrollBarAction(int action) {
+    QScrollBar* bar = verticalScrollBar();
+    switch (action) {
+      case QAbstractSlider::SliderSingleStepAdd:
+      case QAbstractSlider::SliderSingleStepSub:
+        view_.ScrollRows(action == QAbstractSlider::SliderSingleStepAdd ? 1 : -1);
+        break;
+      case QAbstractSlider::SliderPageStepAdd:
+      case QAbstractSlider::SliderPageStepSub:
+        view_.ScrollRows(view_.VisibleRows() *
+                         (action == QAbstractSlider::SliderPageStepAdd ? 1 : -1));
+        break;
+      case QAbstractSlider::SliderToMinimum:
+      case QAbstractSlider::SliderToMaximum:
+      case QAbstractSlider::SliderMove:
+        view_.ScrollToLine(static_cast<std::size_t>(std::max(bar->sliderPosition(), 0)));
+        break;
+      default:
+        break;
+    }
+  }
+
+  // The X11 selection holds what the mouse selected.
+  void OfferSelection() {
+    if (!view_.HasSelection() || !QGuiApplication::clipboard()->supportsSelection()) return;
+    clipboard_mode_ = QClipboard::Selection;
+    view_.Copy();
+    clipboard_mode_ = QClipboard::Clipboard;
+  }
+
+  // The caret shows at once after input and blinks while the desktop's
+  // flash time is not 0.
+  void RestartBlink() {
+    blink_on_ = true;
+    const int flash_ms = QGuiApplication::styleHints()->cursorFlashTime();
+    if (hasFocus() && flash_ms > 0) {
+      blink_.start(flash_ms / 2, this);
+    } else {
+      blink_.stop();
+    }
+    if (!caret_.isNull()) viewport()->update(caret_.toAlignedRect());
+  }
+
+  THistoryView view_;
+  QFont font_;        // font() as the view measured it
+  qreal ascent_ = 0;  // of font_
+  int row_height_ = 16;
+  QPainter* painter_ = nullptr;  // during a paint
+  QRectF caret_;                 // empty when out of view
+  bool caret_moved_ = false;     // input methods have not heard of it
+  bool blink_on_ = true;
+  QBasicTimer blink_;
+  QBasicTimer frame_timer_;
+  QBasicTimer bar_timer_;
+  QClipboard::Mode clipboard_mode_ = QClipboard::Clipboard;
+  QString preedit_;
 };
 
-KvPlainTextEdit* Edit(NativeWidget memo) {
-  return static_cast<KvPlainTextEdit*>(memo);
-}
-// The memo's widget for a reader: the lines that wait are in its document.
-KvPlainTextEdit* Flushed(NativeWidget memo) {
-  KvPlainTextEdit* edit = Edit(memo);
-  edit->Flush();
-  return edit;
+// ---- what a screen reader reads ----
+
+class KvHistoryAccessible : public QAccessibleWidget,
+                            public QAccessibleTextInterface,
+                            public QAccessibleEditableTextInterface {
+ public:
+  explicit KvHistoryAccessible(KvHistory* history)
+      : QAccessibleWidget(history, QAccessible::EditableText), history_(history) {}
+
+  void* interface_cast(QAccessible::InterfaceType type) override {
+    if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+    if (type == QAccessible::EditableTextInterface)
+      return static_cast<QAccessibleEditableTextInterface*>(this);
+    return QAccessibleWidget::interface_cast(type);
+  }
+
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.editable = true;
+    state.multiLine = true;
+    state.selectableText = true;
+    return state;
+  }
+
+  // ---- the text ----
+  void selection(int index, int* start, int* end) const override {
+    *start = *end = 0;
+    if (index != 0 || !Text().HasSelection()) return;
+    const auto [from, to] = Text().Selection();
+    *start = Offset(from);
+    *end = Offset(to);
+  }
+  int selectionCount() const override { return Text().HasSelection() ? 1 : 0; }
+  void addSelection(int start, int end) override { setSelection(0, start, end); }
+  void removeSelection(int) override { View().Select(Text().Caret(), Text().Caret()); }
+  void setSelection(int, int start, int end) override { View().Select(Pos(start), Pos(end)); }
+  int cursorPosition() const override { return Offset(Text().Caret()); }
+  void setCursorPosition(int position) override { View().Select(Pos(position), Pos(position)); }
+  QString text(int start, int end) const override {
+    return FromShown(View().Shown(Pos(start), Pos(end), u"\n"));
+  }
+  int characterCount() const override {
+    return static_cast<int>(std::min<std::size_t>(Text().Length(1), INT_MAX));
+  }
+  QRect characterRect(int offset) const override {
+    const THistoryView::Box box = View().CharBox(Pos(offset));
+    const QRect rect(static_cast<int>(box.x), box.y, std::max(1, static_cast<int>(box.width)),
+                     box.height);
+    return QRect(history_->viewport()->mapToGlobal(rect.topLeft()), rect.size());
+  }
+  int offsetAtPoint(const QPoint& point) const override {
+    const QPoint at = history_->viewport()->mapFromGlobal(point);
+    return Offset(View().PosAtPoint(at.x(), at.y()));
+  }
+  void scrollToSubstring(int start, int) override { View().ScrollToLine(Pos(start).line); }
+  QString attributes(int, int* start, int* end) const override {
+    *start = 0;
+    *end = characterCount();
+    return QString();
+  }
+
+  QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int* start,
+                       int* end) const override {
+    Segment(offset, boundary, start, end);
+    return text(*start, *end);
+  }
+  QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int* start,
+                           int* end) const override {
+    Segment(offset, boundary, start, end);
+    if (*start == 0) {
+      *end = 0;
+      return QString();
+    }
+    Segment(*start - 1, boundary, start, end);
+    return text(*start, *end);
+  }
+  QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int* start,
+                          int* end) const override {
+    Segment(offset, boundary, start, end);
+    if (*end >= characterCount()) {
+      *start = *end = characterCount();
+      return QString();
+    }
+    Segment(*end, boundary, start, end);
+    return text(*start, *end);
+  }
+
+  // ---- editing ----
+  void deleteText(int start, int end) override {
+    View().Select(Pos(start), Pos(end));
+    View().DeleteSelection();
+  }
+  void insertText(int offset, const QString& text) override {
+    View().Select(Pos(offset), Pos(offset));
+    View().PasteText(ShownOf(text));
+  }
+  void replaceText(int start, int end, const QString& text) override {
+    View().Select(Pos(start), Pos(end));
+    View().PasteText(ShownOf(text));
+  }
+
+ private:
+  THistoryView& View() const { return history_->View(); }
+  const THistoryText& Text() const { return history_->View().Text(); }
+  int Offset(TTextPos pos) const {
+    return static_cast<int>(std::min<std::size_t>(Text().Offset(pos, 1), INT_MAX));
+  }
+  TTextPos Pos(int offset) const {
+    return Text().PosAt(static_cast<std::size_t>(std::max(offset, 0)), 1);
+  }
+
+  // The character, word, line (a sentence and a paragraph are lines too) or
+  // whole text that offset is in; a line with its break.
+  void Segment(int offset, QAccessible::TextBoundaryType boundary, int* start, int* end) const {
+    if (boundary == QAccessible::NoBoundary) {
+      *start = 0;
+      *end = characterCount();
+      return;
+    }
+    const TTextPos pos = Pos(offset);
+    const int line_start = Offset(TTextPos{pos.line, 0});
+    const std::size_t size = Text().Line(pos.line).size();
+    const bool last = pos.line + 1 == Text().LineCount();
+    if (boundary != QAccessible::CharBoundary && boundary != QAccessible::WordBoundary) {
+      *start = line_start;
+      *end = line_start + static_cast<int>(size) + (last ? 0 : 1);
+      return;
+    }
+    if (pos.col >= size) {  // the line's break, or the end
+      *start = line_start + static_cast<int>(size);
+      *end = *start + (last ? 0 : 1);
+      return;
+    }
+    if (boundary == QAccessible::CharBoundary) {
+      *start = line_start + static_cast<int>(pos.col);
+      *end = *start + 1;
+      return;
+    }
+    const QString line = text(line_start, line_start + static_cast<int>(size));
+    QTextBoundaryFinder words(QTextBoundaryFinder::Word, line);
+    words.setPosition(static_cast<qsizetype>(pos.col));
+    const qsizetype before =
+        words.isAtBoundary() ? static_cast<qsizetype>(pos.col) : words.toPreviousBoundary();
+    words.setPosition(static_cast<qsizetype>(pos.col));
+    const qsizetype after = words.toNextBoundary();
+    *start = line_start + static_cast<int>(std::max<qsizetype>(before, 0));
+    *end = line_start + static_cast<int>(after < 0 ? static_cast<qsizetype>(size) : after);
+  }
+
+  KvHistory* history_;
+};
+
+QAccessibleInterface* HistoryAccessible(const QString&, QObject* object) {
+  auto* history = dynamic_cast<KvHistory*>(object);
+  return history != nullptr ? new KvHistoryAccessible(history) : nullptr;
 }
 
 }  // namespace
 
 QWidget* qtport::CreateMemoWidget(TWidgetClient* client) {
-  return new KvPlainTextEdit(client);
+  static const bool accessible = [] {
+    QAccessible::installFactory(HistoryAccessible);
+    return true;
+  }();
+  (void)accessible;
+  return new KvHistory(client);
 }
 
 namespace port {
 
-bool MemoEndsAtLineStart(NativeWidget memo) {
-  return Edit(memo)->EndsAtLineStart();
-}
-
-void MemoAddAtEnd(NativeWidget memo, std::string_view line, bool break_before, bool break_after) {
-  QString text;
-  if (break_before) text += QChar::ParagraphSeparator;
-  AppendMemoText(text, line);
-  if (break_after) text += QChar::ParagraphSeparator;
-  Edit(memo)->AddAtEnd(text);
-}
-
-void MemoFlush(NativeWidget memo) {
-  Edit(memo)->Flush();
-}
-
-void MemoSetText(NativeWidget memo, std::string_view text) {
-  KvPlainTextEdit* edit = Edit(memo);
-  edit->Discard();
-  QString shown;
-  AppendMemoText(shown, text);
-  edit->clear();
-  QTextCursor cursor(edit->document());
-  cursor.insertText(shown);
-  edit->DropOldestLines(/*slack=*/0);
-}
-
-std::string MemoText(NativeWidget memo) {
-  QTextDocument* document = Flushed(memo)->document();
-  std::string text;
-  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
-    if (block != document->begin()) text += "\r\n";
-    text += MemoLineText(block.text());
-  }
-  return text;
-}
-
-int MemoBlockCount(NativeWidget memo) {
-  return Flushed(memo)->document()->blockCount();
-}
-
-std::string MemoLine(NativeWidget memo, int index) {
-  return MemoLineText(Flushed(memo)->document()->findBlockByNumber(index).text());
-}
-
-int MemoSelStart(NativeWidget memo) {
-  KvPlainTextEdit* edit = Flushed(memo);
-  QTextCursor cursor = edit->textCursor();
-  // A line break is one position in the toolkit and two (CR LF) in the text.
-  QTextBlock block = edit->document()->findBlock(cursor.selectionStart());
-  return cursor.selectionStart() + block.blockNumber();
-}
-
-int MemoSelLength(NativeWidget memo) {
-  KvPlainTextEdit* edit = Flushed(memo);
-  QTextCursor cursor = edit->textCursor();
-  QTextDocument* document = edit->document();
-  int breaks = document->findBlock(cursor.selectionEnd()).blockNumber() -
-               document->findBlock(cursor.selectionStart()).blockNumber();
-  return cursor.selectionEnd() - cursor.selectionStart() + breaks;
-}
-
-void MemoSetMaxLines(NativeWidget memo, int lines) {
-  Edit(memo)->SetMaxLines(lines);
+THistoryView* MemoView(NativeWidget memo) {
+  return &static_cast<KvHistory*>(memo)->View();
 }
 
 void MemoSetScrollBars(NativeWidget memo, bool vertical, bool horizontal) {
-  KvPlainTextEdit* edit = Edit(memo);
-  edit->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-  edit->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  auto* history = static_cast<KvHistory*>(memo);
+  history->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  history->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn
+                                                   : Qt::ScrollBarAlwaysOff);
 }
 
 }  // namespace port

@@ -306,13 +306,19 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client, NativeWidget /
   // Qt moves a widget between parents cheaply; SetParent does it.
   QWidget* widget = MakeWidget(kind, client);
   qtport::Link(widget, client);
-  QObject::connect(widget, &QObject::destroyed, [client] { client->WidgetDestroyed(); });
+  // A widget that the toolkit destroys along with its parent tells its client;
+  // one that the client destroys no longer has a client to tell. (Cutting the
+  // widget's connections instead would also cut those of Qt's own observers,
+  // such as the cache of accessible interfaces, which then hands a dead
+  // widget's interface to the next widget made at its address.)
+  QObject::connect(widget, &QObject::destroyed, [client](QObject* gone) {
+    if (gone->property(kClientProperty).isValid()) client->WidgetDestroyed();
+  });
   return widget;
 }
 
 void DestroyWidget(NativeWidget widget) {
   widget->setProperty(kClientProperty, QVariant());
-  widget->disconnect();
   delete widget;
 }
 

@@ -198,10 +198,10 @@ void EndAccessibility();
 
 // The procedure of every subclassed control (Win32Widgets.cpp).
 LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-// The memo's window class, the history view (Win32MemoInput.cpp), registered at its
-// first use; and the memo's state, which the view's window carries.
+// The memo's window class, the history (Win32MemoInput.cpp), registered at
+// its first use; and the memo's state, which its window carries.
 const wchar_t* HistoryClass();
-void CreateMemoState(WidgetData& data);
+void CreateMemoState(HWND memo, WidgetData& data);
 
 // The procedure of the port's forms and panels (Win32Widgets.cpp).
 LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

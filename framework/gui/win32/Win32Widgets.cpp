@@ -409,7 +409,7 @@ NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client, NativeWidget p
   if (kind == WidgetKind::Edit) {
     SendMessageW(window, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
   }
-  if (kind == WidgetKind::Memo) win32port::CreateMemoState(*data);
+  if (kind == WidgetKind::Memo) win32port::CreateMemoState(window, *data);
   if (kind == WidgetKind::Window) data->dpi = win32port::InitialDpi(window);
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
                FALSE);
