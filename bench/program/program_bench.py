@@ -14,7 +14,11 @@ Wine session of the harness (tests/support/desktop.py) in the prefix given,
 which is prepared if need be: start-up and close are timed as above, after
 one untimed start that loads Wine's own libraries, and every figure's platform
 is "under Wine". Wine shows a window of its own for the program's taskbar entry, of one
-pixel; the start-up counts to the chat window. With --yardstick, the same
+pixel; the start-up counts to the chat window. Under Wine the start-up is also
+counted in Wine server requests, which do not depend on the machine's load as
+times do: every request of the program's threads from its first to the one
+that shows its window, in a session whose server writes them all down (and
+runs slower for it). With --yardstick, the same
 start-up and close are timed for a bare Win32 window program
 (bench/program/bare_window.cpp), which shows what Wine itself costs: while
 the flood runs it binds the chat port and reads it on a thread, as the
@@ -27,10 +31,12 @@ Usage: python3 program_bench.py [--wine PREFIX [--yardstick BARE_WINDOW_EXE]]
 import ctypes
 import os
 import re
+import shutil
 import socket
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -228,6 +234,71 @@ def wakeups(pid, seconds):
     return rates
 
 
+REQUEST = re.compile(rb"^([0-9a-f]{4,}): (\w+)\( (.*)$")
+SWP_SHOWWINDOW = 0x0040
+
+
+def shows_large_window(arguments):
+    """Whether a set_window_pos request shows a window at least 100 pixels
+    wide and high: the main window, not Wine's one-pixel taskbar window."""
+    flags = re.search(rb"swp_flags=([0-9a-f]+)", arguments)
+    place = re.search(rb"window=\{(-?\d+),(-?\d+);(-?\d+),(-?\d+)\}", arguments)
+    if not flags or not place or not int(flags.group(1), 16) & SWP_SHOWWINDOW:
+        return False
+    left, top, right, bottom = (int(v) for v in place.groups())
+    return right - left >= 100 and bottom - top >= 100
+
+
+def requests_until_shown(trace, offset):
+    """The Wine server requests in the trace, from offset on, of the first
+    program that starts there: of all its threads, up to and with the one that
+    shows its window."""
+    unix_pid = None
+    threads = set()
+    count = 0
+    with open(trace, "rb") as f:
+        f.seek(offset)
+        for line in f:
+            match = REQUEST.match(line)
+            if not match:
+                continue
+            thread, name, arguments = match.groups()
+            if name in (b"init_first_thread", b"init_thread"):
+                pid = re.search(rb"unix_pid=(\d+)", arguments)
+                if unix_pid is None and name == b"init_first_thread" and pid:
+                    unix_pid = pid.group(1)
+                if pid and pid.group(1) == unix_pid:
+                    threads.add(thread)
+            if thread not in threads:
+                continue
+            count += 1
+            if name == b"set_window_pos" and shows_large_window(arguments):
+                return count
+    raise RuntimeError("the trace shows no window of the program being shown")
+
+
+def count_requests(display, watch, closer, prefix, subjects):
+    """Writes each subject's Wine server requests until its window is shown,
+    in a session of its own whose server traces them."""
+    global ENVIRONMENT
+    folder = tempfile.mkdtemp(prefix="kv-bench-trace-")
+    trace = os.path.join(folder, "wineserver.log")
+    wine = desktop.WineSession(display, prefix, trace=trace)
+    try:
+        ENVIRONMENT = wine.env
+        for subject in subjects:
+            # The first start of a program in a session loads what later ones
+            # find ready.
+            close(closer, *start(display, subject, watch)[:2])
+            offset = os.path.getsize(trace)
+            close(closer, *start(display, subject, watch)[:2])
+            figures.write(subject.name + "start-up: Wine server requests until the window is shown",
+                          requests_until_shown(trace, offset), "requests", better=LOWER)
+    finally:
+        wine.close()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def time_start_and_close(display, watch, closer, subjects, runs):
     """Prints the start-up and close figures of each subject over runs. The
     subjects take turns, run by run, so that a machine whose load changes
@@ -303,10 +374,13 @@ def main():
             ENVIRONMENT = wine.env
         watch = MapWatch(display)
         closer = WindowCloser(display)
-        time_start_and_close(display, watch, closer,
-                             [program, yardstick] if yardstick else [program], runs)
+        subjects = [program, yardstick] if yardstick else [program]
+        time_start_and_close(display, watch, closer, subjects, runs)
 
         if LAUNCHER:
+            wine.close()
+            wine = None
+            count_requests(display, watch, closer, wine_prefix, subjects)
             # Wine's own threads and services would be counted with the program's.
             return
         proc, window, _ = start(display, program, watch)

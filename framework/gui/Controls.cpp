@@ -7,8 +7,9 @@
 
 // ---- TControl ----
 
-TControl::TControl(TComponent* owner, port::WidgetKind kind)
-    : TComponent(owner), widget_(port::CreateWidget(kind, this)) {
+TControl::TControl(TComponent* owner, port::WidgetKind kind, TWinControl* parent)
+    : TComponent(owner),
+      widget_(port::CreateWidget(kind, this, parent != nullptr ? parent->widget_ : nullptr)) {
   font_.SetOnChange([this] { FontChanged(); });
   port::Rect size = port::Bounds(widget_);
   width_ = size.width;
@@ -105,7 +106,8 @@ void TControl::InheritFont(const TFont& font) {
 
 // ---- TWinControl ----
 
-TWinControl::TWinControl(TComponent* owner, port::WidgetKind kind) : TControl(owner, kind) {}
+TWinControl::TWinControl(TComponent* owner, port::WidgetKind kind, TWinControl* parent)
+    : TControl(owner, kind, parent) {}
 
 TWinControl::~TWinControl() {
   while (!controls_.empty()) delete controls_.back();

@@ -81,7 +81,13 @@ class TControl : public TComponent, public TWidgetClient {
   NativeWidget Widget() const { return widget_; }
 
  protected:
-  TControl(TComponent* owner, port::WidgetKind kind);
+  // A control made with a parent is made in it: the port makes its native
+  // widget there, rather than elsewhere and then moved in, which costs a port
+  // whose moves go through the window system (Win32: the window manager's
+  // work, and under Wine round trips to its server). The caller puts the
+  // control there with SetParent(parent) right after, as the form's
+  // MakeField does; until then the framework does not count it as a child.
+  TControl(TComponent* owner, port::WidgetKind kind, TWinControl* parent = nullptr);
 
   // Applies the font to the widget; controls that size to their text extend it.
   virtual void ApplyFont();
@@ -155,7 +161,7 @@ class TWinControl : public TControl {
   virtual void TakeModalResult(TModalResult /*result*/) {}
 
  protected:
-  TWinControl(TComponent* owner, port::WidgetKind kind);
+  TWinControl(TComponent* owner, port::WidgetKind kind, TWinControl* parent = nullptr);
 
   // Called when the control receives the focus from a handler (SetFocus).
   virtual void FocusedByHandler() {}

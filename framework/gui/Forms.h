@@ -134,16 +134,21 @@ class TCustomForm : public TWinControl {
   explicit TCustomForm(TComponent* owner);
 
   // A form's resource: creates a component owned by the form, names it, puts a
-  // control into parent, and stores it in field, which DestroyContents clears.
+  // control into parent (made there, see TControl's constructor), and stores
+  // it in field, which DestroyContents clears.
   template <typename T>
   T* MakeField(T*& field, const char* name, TWinControl* parent = nullptr) {
-    T* component = new T(this);
+    T* component = nullptr;
+    if constexpr (std::is_base_of_v<TControl, T>) {
+      if (parent == nullptr) parent = this;
+      component = new T(this, parent);
+    } else {
+      component = new T(this);
+    }
     field = component;
     field_resets_.push_back({component, [&field] { field = nullptr; }});
     component->SetName(name);
-    if constexpr (std::is_base_of_v<TControl, T>) {
-      component->SetParent(parent != nullptr ? parent : this);
-    }
+    if constexpr (std::is_base_of_v<TControl, T>) component->SetParent(parent);
     return component;
   }
 

@@ -99,6 +99,7 @@ enum class WidgetKind { Window, Panel, Label, Edit, Memo, ListBox, Button };
 enum class WindowFrame { None, Fixed, Sizeable, Dialog };
 struct Rect {
   int left = 0, top = 0, width = 0, height = 0;
+  friend bool operator==(const Rect&, const Rect&) = default;
 };
 
 // ---- the toolkit and its event loop ----
@@ -141,7 +142,10 @@ std::string ExecutablePath();  // the running program's file
 std::string TitleCase(std::string_view text);
 
 // ---- every widget ----
-NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client);
+// parent: the widget it is about to be put into (SetParent), when known: a
+// port whose moves between parents cost much makes it there. A window (a
+// top-level widget) takes none.
+NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client, NativeWidget parent);
 void DestroyWidget(NativeWidget widget);
 void SetParent(NativeWidget widget, NativeWidget parent);  // none: top-level
 void SetBounds(NativeWidget widget, int left, int top, int width, int height);

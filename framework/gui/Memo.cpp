@@ -18,7 +18,8 @@ void TMemoLines::Add(const std::string& line) {
   memo_->AddLine(line);
 }
 
-TMemo::TMemo(TComponent* owner) : TWinControl(owner, port::WidgetKind::Memo) {
+TMemo::TMemo(TComponent* owner, TWinControl* parent)
+    : TWinControl(owner, port::WidgetKind::Memo, parent) {
   SetTabStop(true);
   SetColor(clWindow);
   SetMaxLines(kDefaultMaxLines);

@@ -44,7 +44,7 @@ enum TScrollStyle { ssNone, ssHorizontal, ssVertical, ssBoth };
 // The user can edit the text; lines wrap at the memo's width.
 class TMemo : public TWinControl {
  public:
-  explicit TMemo(TComponent* owner);
+  explicit TMemo(TComponent* owner, TWinControl* parent = nullptr);
 
   // The whole text with CR LF between lines. Reads the whole history: for
   // tests and rare use, not per line.

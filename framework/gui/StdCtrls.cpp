@@ -5,7 +5,8 @@
 
 // ---- TPanel ----
 
-TPanel::TPanel(TComponent* owner) : TWinControl(owner, port::WidgetKind::Panel) {
+TPanel::TPanel(TComponent* owner, TWinControl* parent)
+    : TWinControl(owner, port::WidgetKind::Panel, parent) {
   SetBevelOuter(bvRaised);
 }
 
@@ -16,7 +17,8 @@ void TPanel::SetBevelOuter(TBevelCut bevel) {
 
 // ---- TLabel ----
 
-TLabel::TLabel(TComponent* owner) : TControl(owner, port::WidgetKind::Label) {}
+TLabel::TLabel(TComponent* owner, TWinControl* parent)
+    : TControl(owner, port::WidgetKind::Label, parent) {}
 
 void TLabel::SetCaption(std::string caption) {
   caption_ = std::move(caption);
@@ -37,7 +39,8 @@ void TLabel::FitToCaption() {
 
 // ---- TEdit ----
 
-TEdit::TEdit(TComponent* owner) : TWinControl(owner, port::WidgetKind::Edit) {
+TEdit::TEdit(TComponent* owner, TWinControl* parent)
+    : TWinControl(owner, port::WidgetKind::Edit, parent) {
   SetTabStop(true);
   SetColor(clWindow);
 }
@@ -94,8 +97,8 @@ void TListBoxItems::Delete(int index) {
   port::ListDelete(list_->Widget(), index);
 }
 
-TListBox::TListBox(TComponent* owner)
-    : TWinControl(owner, port::WidgetKind::ListBox),
+TListBox::TListBox(TComponent* owner, TWinControl* parent)
+    : TWinControl(owner, port::WidgetKind::ListBox, parent),
       capacity_(std::numeric_limits<int>::max() - 1) {
   port::ListSetItemHeight(Widget(), item_height_);
   SetTabStop(true);
@@ -118,7 +121,8 @@ void TListBox::SetItemHeight(int pixels) {
 
 // ---- TButton ----
 
-TButton::TButton(TComponent* owner) : TWinControl(owner, port::WidgetKind::Button) {
+TButton::TButton(TComponent* owner, TWinControl* parent)
+    : TWinControl(owner, port::WidgetKind::Button, parent) {
   SetTabStop(true);
 }
 

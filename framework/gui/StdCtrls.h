@@ -19,7 +19,7 @@ enum TBevelCut { bvNone, bvLowered, bvRaised };
 // A container with an optional bevel.
 class TPanel : public TWinControl {
  public:
-  explicit TPanel(TComponent* owner);
+  explicit TPanel(TComponent* owner, TWinControl* parent = nullptr);
 
   TBevelCut BevelOuter() const { return bevel_outer_; }
   void SetBevelOuter(TBevelCut bevel);
@@ -32,7 +32,7 @@ class TPanel : public TWinControl {
 // or the font changes.
 class TLabel : public TControl {
  public:
-  explicit TLabel(TComponent* owner);
+  explicit TLabel(TComponent* owner, TWinControl* parent = nullptr);
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
@@ -50,7 +50,7 @@ class TLabel : public TControl {
 // receives the focus from the keyboard or from a handler, not from a click.
 class TEdit : public TWinControl {
  public:
-  explicit TEdit(TComponent* owner);
+  explicit TEdit(TComponent* owner, TWinControl* parent = nullptr);
 
   std::string Text() const;
   void SetText(const std::string& text);
@@ -92,7 +92,7 @@ class TListBoxItems {
 
 class TListBox : public TWinControl {
  public:
-  explicit TListBox(TComponent* owner);
+  explicit TListBox(TComponent* owner, TWinControl* parent = nullptr);
 
   TListBoxItems* Items() { return &items_; }
   // The selected entry's index from 0, or -1.
@@ -121,7 +121,7 @@ class TListBox : public TWinControl {
 // is 0, then raises OnClick.
 class TButton : public TWinControl {
  public:
-  explicit TButton(TComponent* owner);
+  explicit TButton(TComponent* owner, TWinControl* parent = nullptr);
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption);
@@ -143,5 +143,5 @@ class TButton : public TWinControl {
 // A button that could carry an image; the program's show their caption only.
 class TBitBtn : public TButton {
  public:
-  explicit TBitBtn(TComponent* owner) : TButton(owner) {}
+  explicit TBitBtn(TComponent* owner, TWinControl* parent = nullptr) : TButton(owner, parent) {}
 };

@@ -757,13 +757,18 @@ class WineSession:
 
     With copy, the session works in a copy of the prepared prefix beside it,
     made for the session and removed with it; Wine's programs and libraries,
-    which nothing writes to, are linked rather than copied."""
+    which nothing writes to, are linked rather than copied.
+
+    With trace, the Wine server writes every request of every program, with
+    its reply, to the file of that name (wineserver -d1): what the benchmarks
+    count, as a measure of a program's work that does not depend on the
+    machine's load. It slows every program down."""
 
     _counter = 0
     _SHARED = (".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm", ".ax", ".ds", ".tlb",
                ".ttf", ".fon", ".nls", ".msstyles", ".vxd", ".com", ".mui")
 
-    def __init__(self, display, prefix, netns_prefix=(), copy=False):
+    def __init__(self, display, prefix, netns_prefix=(), copy=False, trace=None):
         require("wine", "wineserver")
         template = os.path.abspath(prefix)
         if not os.path.isfile(os.path.join(template, ".kv-prepared")):
@@ -771,6 +776,7 @@ class WineSession:
                                % template)
         self.netns_prefix = list(netns_prefix)
         self._copied = copy
+        self._trace = trace
         self._server = None
         self.path = template
         _own(self)
@@ -806,10 +812,18 @@ class WineSession:
             # A server of this prefix left by a run that was killed outright.
             self.run(["wineserver", "--kill"], check=False)
             self.run(["wineserver", "--wait"], check=False)
-        self._server = spawn(self.netns_prefix + ["wineserver", "--foreground", "--persistent"],
-                             own=False, preexec_fn=_end_with_parent, env=self.env,
-                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
+        argv = ["wineserver", "--foreground", "--persistent"]
+        log = subprocess.DEVNULL
+        if self._trace is not None:
+            argv.append("-d1")
+            log = open(self._trace, "w")
+        try:
+            self._server = spawn(self.netns_prefix + argv, own=False, preexec_fn=_end_with_parent,
+                                 env=self.env, stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.DEVNULL, stderr=log)
+        finally:
+            if self._trace is not None:
+                log.close()
         # The server works in a folder of its own and listens there once ready.
         server_socket = "/proc/%d/cwd/socket" % self._server.pid
 

@@ -302,7 +302,8 @@ namespace port {
 
 // ---- every widget ----
 
-NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
+NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client, NativeWidget /*parent*/) {
+  // Qt moves a widget between parents cheaply; SetParent does it.
   QWidget* widget = MakeWidget(kind, client);
   qtport::Link(widget, client);
   // A widget that the toolkit destroys along with its parent tells its client;

@@ -22,6 +22,33 @@ namespace {
 
 bool com_started = false;
 
+// The libraries of screen readers' objects, loaded for the first one that
+// asks (SystemFunction): most sessions have no screen reader.
+struct AccessibilityApi {
+  decltype(&CoInitializeEx) co_initialize =
+      win32port::SystemFunction<decltype(&CoInitializeEx)>(L"ole32.dll", "CoInitializeEx");
+  decltype(&CoUninitialize) co_uninitialize =
+      win32port::SystemFunction<decltype(&CoUninitialize)>(L"ole32.dll", "CoUninitialize");
+  decltype(&CreateStdAccessibleObject) create_standard =
+      win32port::SystemFunction<decltype(&CreateStdAccessibleObject)>(
+          L"oleacc.dll", "CreateStdAccessibleObject");
+  decltype(&LresultFromObject) result_from_object =
+      win32port::SystemFunction<decltype(&LresultFromObject)>(L"oleacc.dll", "LresultFromObject");
+  decltype(&SysAllocStringLen) alloc_string =
+      win32port::SystemFunction<decltype(&SysAllocStringLen)>(L"oleaut32.dll",
+                                                              "SysAllocStringLen");
+
+  bool Complete() const {
+    return co_initialize != nullptr && co_uninitialize != nullptr && create_standard != nullptr &&
+           result_from_object != nullptr && alloc_string != nullptr;
+  }
+};
+
+const AccessibilityApi& Api() {
+  static const AccessibilityApi api;
+  return api;
+}
+
 class NamedAccessible final : public IAccessible {
  public:
   NamedAccessible(HWND window, IAccessible* standard) : window_(window), standard_(standard) {}
@@ -156,7 +183,7 @@ class NamedAccessible final : public IAccessible {
   static HRESULT Answer(const std::string& text, BSTR* out) {
     if (out == nullptr) return E_POINTER;
     const std::wstring wide = win32port::ToWide(text);
-    *out = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    *out = Api().alloc_string(wide.data(), static_cast<UINT>(wide.size()));
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
   }
 
@@ -175,25 +202,27 @@ bool AnswerGetObject(HWND window, WPARAM wparam, LPARAM lparam, LRESULT& result)
       (data->accessible_name.empty() && data->accessible_description.empty())) {
     return false;
   }
+  // Without the system's libraries the system's own answer serves.
+  if (!Api().Complete()) return false;
   // The object is handed over through COM, which the main thread starts for
   // the first screen reader that asks (and StopToolkit ends).
   if (!com_started) {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return false;
+    if (FAILED(Api().co_initialize(nullptr, COINIT_APARTMENTTHREADED))) return false;
     com_started = true;
   }
   IAccessible* standard = nullptr;
-  if (FAILED(CreateStdAccessibleObject(window, OBJID_CLIENT, __uuidof(IAccessible),
-                                       reinterpret_cast<void**>(&standard)))) {
+  if (FAILED(Api().create_standard(window, OBJID_CLIENT, __uuidof(IAccessible),
+                                   reinterpret_cast<void**>(&standard)))) {
     return false;
   }
   auto* named = new NamedAccessible(window, standard);
-  result = LresultFromObject(__uuidof(IAccessible), wparam, named);
+  result = Api().result_from_object(__uuidof(IAccessible), wparam, named);
   named->Release();
   return true;
 }
 
 void EndAccessibility() {
-  if (com_started) CoUninitialize();
+  if (com_started) Api().co_uninitialize();
   com_started = false;
 }
 

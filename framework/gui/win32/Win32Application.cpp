@@ -114,6 +114,19 @@ HINSTANCE win32port::Instance() {
   return GetModuleHandleW(nullptr);
 }
 
+FARPROC win32port::SystemLibraryFunction(const wchar_t* library, const char* name) {
+  // By its full path: a library of the same name beside the program, or in
+  // the current folder, is never loaded in its place.
+  std::wstring path(MAX_PATH, L'\0');
+  const UINT length = GetSystemDirectoryW(path.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  path.resize(length);
+  path += L'\\';
+  path += library;
+  HMODULE module = LoadLibraryW(path.c_str());
+  return module != nullptr ? GetProcAddress(module, name) : nullptr;
+}
+
 HWND win32port::ApplicationWindow() {
   return application_window;
 }
@@ -127,6 +140,13 @@ bool win32port::WidgetsLeftToProcessEnd() {
 }
 
 HWND win32port::ParkingWindow() {
+  // Made when first needed (the program's controls are made in their
+  // parents), and message-only: the system gives it no place on the desktop
+  // (under Wine, no X window).
+  if (parking_window == nullptr) {
+    parking_window = CreateWindowExW(0, kPanelClass, L"", WS_POPUP, 0, 0, 0, 0, HWND_MESSAGE,
+                                     nullptr, win32port::Instance(), nullptr);
+  }
   return parking_window;
 }
 
@@ -181,9 +201,7 @@ void StartToolkit(int& /*argc*/, char** /*argv*/, const std::string& app_title) 
                       WS_POPUP | WS_CLIPSIBLINGS | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                       GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0,
                       nullptr, nullptr, win32port::Instance(), nullptr);
-  parking_window = CreateWindowExW(0, kPanelClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                   win32port::Instance(), nullptr);
-  if (application_window == nullptr || parking_window == nullptr) {
+  if (application_window == nullptr) {
     throw EOutOfResources("Error creating window");
   }
 }

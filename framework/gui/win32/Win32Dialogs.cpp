@@ -2,6 +2,7 @@
 // (with the colour and the effects).
 #include <algorithm>
 
+#include "framework/core/SysUtils.h"
 #include "framework/gui/win32/Win32Port_p.h"
 
 // After the system's headers: the font dialog's control identifiers.
@@ -67,7 +68,10 @@ bool RunFontDialog(const TFont& start, FontChoice& choice) {
   dialog.rgbColors = start_color;
   dialog.lpfnHook = NoteShownAtStart;
   dialog.lCustData = reinterpret_cast<LPARAM>(&shown);
-  if (!ChooseFontW(&dialog)) return false;
+  static const auto choose_font =
+      win32port::SystemFunction<decltype(&ChooseFontW)>(L"comdlg32.dll", "ChooseFontW");
+  if (choose_font == nullptr) throw EOSError(static_cast<int>(GetLastError()));
+  if (!choose_font(&dialog)) return false;
 
   choice = FontChoice{};
   choice.name = win32port::FromWide(font.lfFaceName);

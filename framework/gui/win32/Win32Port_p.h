@@ -70,6 +70,9 @@ int InitialDpi(HWND form);
 // list its item height, made for its form's DPI.
 void PlaceControl(HWND control);
 void ApplyFont(HWND widget);
+// Has what the window shows drawn again. A hidden window is drawn whole when
+// it is shown, so it needs nothing (and under Wine, no round trip).
+void Repaint(HWND window);
 void ApplyItemHeight(HWND list);
 // All three again, for a control and every control inside it.
 void LayOutAgain(HWND control);
@@ -80,6 +83,13 @@ void LayOutForDpi(HWND form, int dpi, const RECT* suggested);
 // it is laid out for (its monitor's DPI changed, or it was moved to another
 // monitor while hidden); done before it shows.
 void SyncDpi(HWND form);
+// Gives the system the frame that a hidden form's border and client size ask
+// for, if it has not had it yet. A hidden form's frame waits until the form
+// is shown or measured: a form's resource sets its size, border and border
+// icons one by one, and each new frame costs the system the window manager's
+// work (under Wine tens of round trips to its server), for a window that
+// nobody sees.
+void ApplyFrame(HWND form);
 
 // Messages of the port's own windows.
 constexpr UINT kQuitMessage = WM_APP + 1;           // to the application window
@@ -108,6 +118,9 @@ struct WidgetData {
   // (placed once set), a form's client size (bounds.width and height).
   port::Rect bounds;
   bool placed = false;
+  // A hidden form's: its size for bounds, and its styles, not yet given to
+  // the system (ApplyFrame).
+  bool frame_pending = false;
   int item_height = 0;  // a list's, 0 until set
   int dpi = 0;          // a form's: the DPI it is laid out for
   TFont font_spec;      // what font was made from, once has_font
@@ -143,6 +156,23 @@ TWidgetClient* ClientOf(HWND window);
 bool RunGuarded(TWidgetClient* client, const std::function<void()>& entry);
 
 HINSTANCE Instance();
+
+// A function of a system library that only some of the program's uses need:
+// the font dialog's comdlg32 (which brings shell32, shlwapi and the printer
+// spooler with it) and the screen readers' oleacc, oleaut32 and ole32. The
+// library is loaded from the system's folder when one of its functions is
+// first asked for, and stays; a program that never opens the font dialog
+// never loads it, and its start-up does not pay for it. None, with the
+// system's error in GetLastError, when the system lacks it.
+FARPROC SystemLibraryFunction(const wchar_t* library, const char* name);
+template <typename Function>
+Function SystemFunction(const wchar_t* library, const char* name) {
+  // Through a function type of no arguments, which the compiler accepts for
+  // any function pointer.
+  return reinterpret_cast<Function>(
+      reinterpret_cast<void (*)()>(SystemLibraryFunction(library, name)));
+}
+
 HWND ApplicationWindow();
 // The session is ending: a message box or font dialog returns at once, as if
 // cancelled (see port::WatchEndRequests).
@@ -150,7 +180,8 @@ bool EndRequested();
 // The program is ending and its windows are left to the process's end
 // (port::LeaveWidgetsToProcessEnd).
 bool WidgetsLeftToProcessEnd();
-// A hidden window that holds the controls not yet placed on a form.
+// A hidden window that holds the controls not made in, or taken out of, a
+// parent; none when the system cannot make it.
 HWND ParkingWindow();
 // The form the application window stands for (WM_CLOSE to it closes that
 // form), which has the program's taskbar button; none.

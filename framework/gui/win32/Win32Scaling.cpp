@@ -2,6 +2,7 @@
 // pixels, fonts made for a DPI, and a form laid out again for another DPI
 // (the contract is at the top of Win32Port_p.h).
 #include <algorithm>
+#include <utility>
 
 #include "framework/gui/win32/Win32Port_p.h"
 
@@ -123,9 +124,13 @@ void ApplyFont(HWND widget) {
   if (data == nullptr || !data->has_font) return;
   HFONT made = MakeFont(data->font_spec, DpiOf(widget));
   if (made == nullptr) return;
-  SendMessageW(widget, WM_SETFONT, reinterpret_cast<WPARAM>(made), TRUE);
+  SendMessageW(widget, WM_SETFONT, reinterpret_cast<WPARAM>(made), IsWindowVisible(widget));
   if (data->font != nullptr) DeleteObject(data->font);
   data->font = made;
+}
+
+void Repaint(HWND window) {
+  if (IsWindowVisible(window)) InvalidateRect(window, nullptr, TRUE);
 }
 
 void ApplyItemHeight(HWND list) {
@@ -133,7 +138,7 @@ void ApplyItemHeight(HWND list) {
   if (data == nullptr || data->item_height <= 0) return;
   SendMessageW(list, LB_SETITEMHEIGHT, 0,
                MAKELPARAM(std::max(ToPixels(data->item_height, DpiOf(list)), 1), 0));
-  InvalidateRect(list, nullptr, TRUE);
+  Repaint(list);
 }
 
 void LayOutAgain(HWND control) {
@@ -152,6 +157,7 @@ void LayOutForDpi(HWND form, int dpi, const RECT* suggested) {
         FrameSize(form, ToPixels(data->bounds.width, dpi), ToPixels(data->bounds.height, dpi), dpi);
     UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
     if (suggested == nullptr) flags |= SWP_NOMOVE;
+    if (std::exchange(data->frame_pending, false)) flags |= SWP_FRAMECHANGED;
     SetWindowPos(form, nullptr, suggested != nullptr ? suggested->left : 0,
                  suggested != nullptr ? suggested->top : 0, frame.cx, frame.cy, flags);
   }
@@ -163,6 +169,16 @@ void SyncDpi(HWND form) {
   if (data == nullptr || Api().dpi_for_window == nullptr) return;
   const int dpi = SystemDpiOf(form);
   if (dpi != data->dpi) LayOutForDpi(form, dpi, nullptr);
+}
+
+void ApplyFrame(HWND form) {
+  WidgetData* data = DataOf(form);
+  if (data == nullptr || !std::exchange(data->frame_pending, false)) return;
+  const int dpi = DpiOf(form);
+  const SIZE frame =
+      FrameSize(form, ToPixels(data->bounds.width, dpi), ToPixels(data->bounds.height, dpi), dpi);
+  SetWindowPos(form, nullptr, 0, 0, frame.cx, frame.cy,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 int InitialDpi(HWND form) {

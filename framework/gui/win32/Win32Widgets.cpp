@@ -133,12 +133,15 @@ bool EditKeyPress(WidgetData& data, wchar_t& typed) {
   return typed != L'\r' && typed != L'\n';
 }
 
-HWND MakeControl(const wchar_t* system_class, DWORD style, DWORD ex_style) {
+// A control is made at 0,0 and of no size: in its parent when the framework
+// names it (port::CreateWidget), and then shown, as the framework shows it
+// there at once (shown: WS_VISIBLE); else hidden, in the parking window.
+HWND MakeControl(const wchar_t* system_class, DWORD style, DWORD ex_style, HWND parent) {
   return CreateWindowExW(ex_style, system_class, L"", WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 0,
-                         0, win32port::ParkingWindow(), nullptr, win32port::Instance(), nullptr);
+                         0, parent, nullptr, win32port::Instance(), nullptr);
 }
 
-HWND MakeWidget(port::WidgetKind kind) {
+HWND MakeWidget(port::WidgetKind kind, HWND parent, DWORD shown) {
   switch (kind) {
     case port::WidgetKind::Window:
       // Owned by the main form, once there is one (Win32Windows.cpp).
@@ -148,19 +151,22 @@ HWND MakeWidget(port::WidgetKind kind) {
           CW_USEDEFAULT, 0, 0, win32port::MainForm(), nullptr, win32port::Instance(), nullptr);
     case port::WidgetKind::Panel:
       return CreateWindowExW(WS_EX_CONTROLPARENT, L"KvPanel", L"",
-                             WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0,
-                             win32port::ParkingWindow(), nullptr, win32port::Instance(), nullptr);
+                             shown | WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, 0, 0, 0, 0,
+                             parent, nullptr, win32port::Instance(), nullptr);
     case port::WidgetKind::Label:
-      return MakeControl(L"STATIC", SS_LEFT | SS_NOPREFIX, 0);
+      return MakeControl(L"STATIC", shown | SS_LEFT | SS_NOPREFIX, 0, parent);
     case port::WidgetKind::Edit:
-      return MakeControl(L"EDIT", WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE);
+      return MakeControl(L"EDIT", shown | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
+                         parent);
     case port::WidgetKind::Memo:
-      return MakeControl(win32port::HistoryClass(), WS_TABSTOP | WS_VSCROLL, WS_EX_CLIENTEDGE);
+      return MakeControl(win32port::HistoryClass(), shown | WS_TABSTOP | WS_VSCROLL,
+                         WS_EX_CLIENTEDGE, parent);
     case port::WidgetKind::ListBox:
-      return MakeControl(L"LISTBOX", WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
-                         WS_EX_CLIENTEDGE);
+      return MakeControl(L"LISTBOX",
+                         shown | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
+                         WS_EX_CLIENTEDGE, parent);
     case port::WidgetKind::Button:
-      return MakeControl(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0);
+      return MakeControl(L"BUTTON", shown | WS_TABSTOP | BS_PUSHBUTTON, 0, parent);
   }
   return nullptr;
 }
@@ -385,10 +391,19 @@ namespace port {
 
 // ---- every widget ----
 
-NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client) {
-  HWND window = MakeWidget(kind);
+// Under Wine every move of a window costs round trips to the Wine server (a
+// per-monitor DPI-aware program's also has the server's display settings read
+// again, three more): a control is made where it goes, and what would change
+// nothing (a move to where it is, showing what is shown, the same font) is
+// not passed on to the system.
+NativeWidget CreateWidget(WidgetKind kind, TWidgetClient* client, NativeWidget parent) {
+  const DWORD shown = parent != nullptr ? WS_VISIBLE : 0;
+  if (parent == nullptr && kind != WidgetKind::Window) parent = win32port::ParkingWindow();
+  HWND window = MakeWidget(kind, parent, shown);
   if (window == nullptr) throw std::bad_alloc();
   auto* data = new WidgetData(kind, client);
+  // A control is where its bounds say: at 0,0, of no size.
+  data->placed = kind != WidgetKind::Window;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
   if (kind != WidgetKind::Window && kind != WidgetKind::Panel) {
     data->base_proc = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
@@ -414,16 +429,19 @@ void DestroyWidget(NativeWidget widget) {
 }
 
 void SetParent(NativeWidget widget, NativeWidget parent) {
+  HWND target = parent != nullptr ? parent : win32port::ParkingWindow();
+  if (GetParent(widget) == target) return;  // made there
   const int dpi = win32port::DpiOf(widget);
-  ::SetParent(widget, parent != nullptr ? parent : win32port::ParkingWindow());
+  ::SetParent(widget, target);
   // A window of another DPI: the control and what it holds are made for it.
   if (win32port::DpiOf(widget) != dpi) win32port::LayOutAgain(widget);
 }
 
 void SetBounds(NativeWidget widget, int left, int top, int width, int height) {
   WidgetData* data = DataOf(widget);
-  if (data == nullptr) return;
-  data->bounds = Rect{left, top, width, height};
+  const Rect bounds{left, top, width, height};
+  if (data == nullptr || (data->placed && data->bounds == bounds)) return;
+  data->bounds = bounds;
   data->placed = true;
   win32port::PlaceControl(widget);
 }
@@ -433,6 +451,7 @@ Rect Bounds(NativeWidget widget) {
   WidgetData* data = DataOf(widget);
   const int dpi = win32port::DpiOf(widget);
   if ((GetWindowLongPtrW(widget, GWL_STYLE) & WS_CHILD) == 0) {
+    win32port::ApplyFrame(widget);
     RECT client;
     GetClientRect(widget, &client);
     POINT origin{0, 0};
@@ -461,14 +480,15 @@ Rect NaturalSize(NativeWidget widget) {
     return Rect{0, 0, bounds.width, bounds.height};
   }
   std::wstring text = WindowText(widget);
-  HDC dc = GetDC(widget);
+  // Measured on a memory DC, which the system makes without the round trips
+  // of a window's (under Wine, to its server), and measures alike.
+  static const HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(widget, WM_GETFONT, 0, 0)));
   RECT area{0, 0, 0, 0};
   if (text.empty()) text = L" ";
   DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &area,
             DT_CALCRECT | DT_NOPREFIX | DT_LEFT | DT_EXPANDTABS);
   SelectObject(dc, old);
-  ReleaseDC(widget, dc);
   // Rounded up: the text must fit.
   const int dpi = win32port::DpiOf(widget);
   auto units = [dpi](LONG pixels) {
@@ -478,6 +498,7 @@ Rect NaturalSize(NativeWidget widget) {
 }
 
 void SetVisible(NativeWidget widget, bool visible) {
+  if (((GetWindowLongPtrW(widget, GWL_STYLE) & WS_VISIBLE) != 0) == visible) return;
   ::ShowWindow(widget, visible ? SW_SHOWNA : SW_HIDE);
 }
 
@@ -487,21 +508,21 @@ void SetEnabled(NativeWidget widget, bool enabled) {
 
 void SetFont(NativeWidget widget, const TFont& font) {
   WidgetData* data = DataOf(widget);
-  if (data == nullptr) return;
+  if (data == nullptr || (data->has_font && data->font_spec.SameAs(font))) return;
   data->font_spec.Assign(&font);
   data->has_font = true;
   data->text_color = font.Color();
   win32port::ApplyFont(widget);
-  InvalidateRect(widget, nullptr, TRUE);
+  win32port::Repaint(widget);
 }
 
 void SetBackground(NativeWidget widget, TColor color) {
   WidgetData* data = DataOf(widget);
-  if (data == nullptr) return;
+  if (data == nullptr || data->background == color) return;
   data->background = color;
   if (data->background_brush != nullptr)
     DeleteObject(std::exchange(data->background_brush, nullptr));
-  InvalidateRect(widget, nullptr, TRUE);
+  win32port::Repaint(widget);
 }
 
 void SetText(NativeWidget widget, std::string_view text) {
@@ -528,8 +549,9 @@ void SetAccessibleDescription(NativeWidget widget, std::string_view description)
 }
 
 void SetTabStop(NativeWidget widget, bool tab_stop) {
-  LONG_PTR style = GetWindowLongPtrW(widget, GWL_STYLE);
-  SetWindowLongPtrW(widget, GWL_STYLE, tab_stop ? style | WS_TABSTOP : style & ~WS_TABSTOP);
+  const LONG_PTR style = GetWindowLongPtrW(widget, GWL_STYLE);
+  const LONG_PTR wanted = tab_stop ? style | WS_TABSTOP : style & ~WS_TABSTOP;
+  if (wanted != style) SetWindowLongPtrW(widget, GWL_STYLE, wanted);
 }
 
 void SetTabOrder(NativeWidget before, NativeWidget after) {
@@ -547,6 +569,9 @@ void SetTabOrder(NativeWidget before, NativeWidget after) {
     second = parent;
   }
   if (first == nullptr || second == nullptr || first == second) return;
+  // In its place already: a form takes its tab order up again whenever it is
+  // shown.
+  if (GetWindow(second, GW_HWNDPREV) == first) return;
   SetWindowPos(second, first, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
@@ -576,11 +601,11 @@ TWidgetClient* FocusedClient(NativeWidget window) {
 // ---- kinds ----
 
 void SetPanelBevel(NativeWidget panel, bool raised, bool lowered) {
-  if (WidgetData* data = DataOf(panel)) {
-    data->raised = raised;
-    data->lowered = !raised && lowered;
-    InvalidateRect(panel, nullptr, TRUE);
-  }
+  WidgetData* data = DataOf(panel);
+  if (data == nullptr || (data->raised == raised && data->lowered == (!raised && lowered))) return;
+  data->raised = raised;
+  data->lowered = !raised && lowered;
+  win32port::Repaint(panel);
 }
 
 void SelectAll(NativeWidget edit) {

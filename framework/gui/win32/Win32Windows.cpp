@@ -42,9 +42,10 @@ void RealizeWindow(NativeWidget window) {
 
 void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bool minimize,
                     bool maximize, int client_width, int client_height) {
-  LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE) & (WS_VISIBLE | WS_DISABLED);
-  LONG_PTR ex_style =
-      WS_EX_CONTROLPARENT | (GetWindowLongPtrW(window, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  const LONG_PTR old_style = GetWindowLongPtrW(window, GWL_STYLE);
+  const LONG_PTR old_ex_style = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  LONG_PTR style = old_style & (WS_VISIBLE | WS_DISABLED);
+  LONG_PTR ex_style = WS_EX_CONTROLPARENT | (old_ex_style & WS_EX_APPWINDOW);
   style |= WS_CLIPCHILDREN;
   switch (frame) {
     case WindowFrame::None:
@@ -65,21 +66,19 @@ void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bo
       }
       break;
   }
-  SetWindowLongPtrW(window, GWL_STYLE, style);
-  SetWindowLongPtrW(window, GWL_EXSTYLE, ex_style);
-  const int dpi = win32port::DpiOf(window);
-  if (WidgetData* data = DataOf(window)) {
-    data->bounds.width = client_width;
-    data->bounds.height = client_height;
-    data->placed = true;
-  }
-  const SIZE outer = win32port::FrameSize(window, win32port::ToPixels(client_width, dpi),
-                                          win32port::ToPixels(client_height, dpi), dpi);
-  SetWindowPos(window, nullptr, 0, 0, outer.cx, outer.cy,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  if (style != old_style) SetWindowLongPtrW(window, GWL_STYLE, style);
+  if (ex_style != old_ex_style) SetWindowLongPtrW(window, GWL_EXSTYLE, ex_style);
+  WidgetData* data = DataOf(window);
+  if (data == nullptr) return;
+  data->bounds.width = client_width;
+  data->bounds.height = client_height;
+  data->placed = true;
+  data->frame_pending = true;
+  if ((style & WS_VISIBLE) != 0) win32port::ApplyFrame(window);
 }
 
 Rect FrameRect(NativeWidget window) {
+  win32port::ApplyFrame(window);
   RECT area;
   GetWindowRect(window, &area);
   const int dpi = win32port::DpiOf(window);
@@ -89,6 +88,7 @@ Rect FrameRect(NativeWidget window) {
 }
 
 void MoveFrame(NativeWidget window, int left, int top) {
+  win32port::ApplyFrame(window);
   const int dpi = win32port::DpiOf(window);
   SetWindowPos(window, nullptr, win32port::ToPixels(left, dpi), win32port::ToPixels(top, dpi), 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -102,6 +102,7 @@ void WatchFraming(NativeWidget window) {
 
 void ShowWindow(NativeWidget window) {
   win32port::SyncDpi(window);
+  win32port::ApplyFrame(window);
   ::ShowWindow(window, SW_SHOW);
   BringWindowToTop(window);
   SetForegroundWindow(window);
