@@ -62,7 +62,9 @@ THistorySurface::Metrics MemoState::MeasureFont() {
   // As the system's edit has them: a stop every 32 dialog units, eight
   // average characters.
   metrics.tab_width = 8.0 * std::max(1, static_cast<int>(text.tmAveCharWidth));
-  metrics.margin = 2;
+  // The edit's margin of two pixels at 96 DPI, at the window's DPI as the
+  // font already is.
+  metrics.margin = ToPixels(2, DpiOf(memo));
   metrics.top = 0;
   return metrics;
 }
