@@ -67,8 +67,35 @@ void TIdUDPListenerThread::CloseWakeHandle() {
   wake_handle_ = INVALID_SOCKET;
 }
 
+void TIdUDPListenerThread::AwaitDelivery(Delivery& delivery) {
+  try {
+    AwaitMainThread(delivery.call);
+  } catch (...) {
+    // A handler's error, carried back from the main thread, costs its
+    // datagram only.
+  }
+}
+
+bool TIdUDPListenerThread::InFlight() const {
+  return std::any_of(std::begin(slots_), std::end(slots_),
+                     [](const Delivery& delivery) { return delivery.call.Queued(); });
+}
+
+void TIdUDPListenerThread::AwaitAll() {
+  for (int i = 0; i < kReadAhead; ++i) AwaitDelivery(slots_[(next_slot_ + i) % kReadAhead]);
+}
+
+void TIdUDPListenerThread::AfterCycle() {
+  AwaitAll();
+}
+
 void TIdUDPListenerThread::CycleStep() {
-  cycle_count_.fetch_add(1, std::memory_order_relaxed);
+  const std::uint64_t cycle = cycle_count_.fetch_add(1, std::memory_order_relaxed) + 1;
+  // A free slot before the wait: with every slot in flight the listener waits
+  // for the main thread here, as it would for one slow handler.
+  AwaitDelivery(slots_[next_slot_]);
+  std::unique_lock<std::mutex> sockets(socket_lock_);
+  if (IsHalted()) return;  // abandoned: the sockets may be closed already
   TIdSocketHandles* bindings = owner_server_->Bindings();
   TIdSocketList handles;
   handles.reserve(static_cast<std::size_t>(bindings->Count()) + 1);
@@ -86,40 +113,84 @@ void TIdUDPListenerThread::CycleStep() {
       // Halted: deactivation has begun, or a handler deactivated the server,
       // which may be gone by now. Nothing of the server may be touched.
       if (IsHalted()) continue;
-      reading_binding_ = owner_server_->Bindings()->FindByHandle(handle);
-      if (reading_binding_ == nullptr) continue;  // the wake handle
-      std::string peer_ip;
-      int peer_port = 0;
+      TIdSocketHandle* binding = owner_server_->Bindings()->FindByHandle(handle);
+      if (binding == nullptr) continue;  // the wake handle
+      Delivery& delivery = slots_[next_slot_];
+      if (delivery.call.Queued()) {
+        // Another ready socket and every slot in flight: wait for the oldest
+        // without holding the sockets, which an abandonment from inside that
+        // delivery closes.
+        sockets.unlock();
+        AwaitDelivery(delivery);
+        sockets.lock();
+        if (IsHalted()) continue;
+      }
+      next_slot_ = (next_slot_ + 1) % kReadAhead;
       // A datagram longer than read_size_ is taken off the queue whole and
       // fails with 10040, so it is dropped and the next one is read.
-      const int count =
-          SharedStack->SockRecvFrom(reading_binding_->SystemSocket(), receive_buffer_.data(),
-                                    read_size_, 0, &peer_ip, &peer_port);
+      const int count = SharedStack->SockRecvFrom(binding->SystemSocket(), receive_buffer_.data(),
+                                                  read_size_, 0, &delivery.peer_ip,
+                                                  &delivery.peer_port);
       SharedStack->CheckSocketResult(count);
       // Only the datagram's bytes: a stream made read_size_ long for every
       // receive had that many bytes cleared each time, which cost more than
       // the receive itself.
-      datagram_stream_.SetSize(count);
-      datagram_stream_.SetPosition(0);
-      if (count > 0) std::memcpy(datagram_stream_.Memory(), receive_buffer_.data(), count);
-      reading_binding_->RecordPeer(peer_ip, peer_port);
+      delivery.stream.SetSize(count);
+      delivery.stream.SetPosition(0);
+      if (count > 0) std::memcpy(delivery.stream.Memory(), receive_buffer_.data(), count);
+      delivery.binding = binding;
+      delivery.cycle = cycle;
       if (owner_server_->ThreadedEvent()) {
-        HandOver();
+        // Still one at a time and in order with the main thread's deliveries
+        // queued before the switch.
+        if (InFlight()) {
+          sockets.unlock();
+          AwaitAll();
+          sockets.lock();
+          if (IsHalted()) continue;
+        }
+        HandOver(delivery);
       } else {
-        RunOnMainThread(this, &TIdUDPListenerThread::HandOver);
+        QueueOnMainThread(delivery.call, [this, &delivery] { HandOver(delivery); });
       }
     } catch (...) {
-      // Whatever one datagram raises (a failed receive, a handler's error
-      // carried back from the main thread) costs that datagram only.
+      // Whatever one datagram raises (a failed receive, a threaded handler's
+      // error) costs that datagram only.
     }
   }
 }
 
-void TIdUDPListenerThread::HandOver() {
+void TIdUDPListenerThread::HandOver(Delivery& delivery) {
+  // Queued before an abandonment: its server may be gone.
+  if (abandoned_.load()) return;
+  // The sender is recorded only now, so that the binding names the sender of
+  // the datagram being delivered while later ones are already read.
+  delivery.binding->RecordPeer(delivery.peer_ip, delivery.peer_port);
   DeliveryFrame frame{this, t_deliveries};
   t_deliveries = &frame;
-  ScopeGuard pop([outer = frame.outer] { t_deliveries = outer; });
-  owner_server_->DeliverDatagram(datagram_stream_, reading_binding_);
+  Delivery* const outer_delivery = delivering_;
+  delivering_ = &delivery;
+  ScopeGuard pop([this, outer = frame.outer, outer_delivery] {
+    t_deliveries = outer;
+    delivering_ = outer_delivery;
+  });
+  owner_server_->DeliverDatagram(delivery.stream, delivery.binding);
+}
+
+void TIdUDPListenerThread::Abandon() {
+  abandoned_.store(true);
+  RequestHalt();
+  // A threaded handler abandons from inside the listener's own read, which
+  // holds the lock and, being halted, reads no further.
+  if (CurrentThreadID() == ThreadID()) {
+    CloseWakeHandle();
+    return;
+  }
+  Wake();
+  // Out of its wait and its reads once this lock is had; being halted it
+  // touches no socket again.
+  std::lock_guard<std::mutex> sockets(socket_lock_);
+  CloseWakeHandle();
 }
 
 // ---- TIdUDPServer ----
@@ -192,10 +263,7 @@ void TIdUDPServer::CloseEndpoint() {
 
 void TIdUDPServer::AbandonListener() {
   TIdUDPListenerThread* listener = listener_.release();
-  listener->RequestHalt();
-  // The listener is inside this delivery, not in its wait, and being halted
-  // it will neither wait nor read again: its handles can go now.
-  listener->CloseWakeHandle();
+  listener->Abandon();
   for (int i = 0; i < bindings_->Count(); ++i) bindings_->Items(i)->ReleaseSocket();
   active_binding_.store(nullptr);
   // Last: once the delivery returns, the listener ends and frees itself.

@@ -3,17 +3,17 @@
 // A TIdUDPServer binds one socket for each of its Bindings when it becomes
 // active (one on every local address at DefaultPort when it has none) and runs
 // one TIdUDPListenerThread, which waits on all of those sockets at once and
-// reports each datagram through OnUDPRead: on the main thread, handed over with
-// RunOnMainThread, unless ThreadedEvent is set. Exceptions raised while one
+// reports each datagram through OnUDPRead: on the main thread, queued with
+// QueueOnMainThread, unless ThreadedEvent is set. Exceptions raised while one
 // datagram is read or delivered are discarded; reception goes on.
 //
 // Deactivation halts the listener, wakes it from its wait, and waits until its
 // thread has ended before it closes any socket, so that the listener never
 // reads a descriptor that has been closed or handed to another socket. On the
-// main thread that wait keeps running handed-over calls: a delivery that is
-// pending when deactivation begins runs inside it. A handler may deactivate or
-// destroy its own server; the listener then ends on its own once the handler
-// has returned. (REQUIRES: a handler that runs inside a deactivation does not
+// main thread that wait keeps running handed-over calls: the deliveries that
+// are queued when deactivation begins run inside it. A handler may deactivate
+// or destroy its own server; the deliveries queued behind it are dropped and
+// the listener ends on its own once the handler has returned. (REQUIRES: a handler that runs inside a deactivation does not
 // destroy the server that is deactivating.)
 //
 // Thread-safety: activation, deactivation, destruction and every setter belong
@@ -30,6 +30,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "framework/core/Classes.h"
@@ -47,8 +49,17 @@ using TUDPReadEvent = std::function<void(TObject* sender, TStream& data, TIdSock
 // Waits on all sockets of its server and delivers one datagram per ready
 // socket per cycle. Created paused by the server's activation and destroyed by
 // its deactivation once the thread has ended.
+//
+// Deliveries on the main thread are queued, not waited for one by one: while
+// the main thread runs one, the listener reads the next datagrams into further
+// slots, up to kReadAhead deliveries in flight. The main thread still runs them
+// one at a time and in arrival order, and a handler sees its own datagram's
+// stream and sender, which nothing changes while it runs; a slow handler holds
+// reception back once every slot is taken.
 class TIdUDPListenerThread : public TIdThread {
  public:
+  static constexpr int kReadAhead = 8;
+
   // Receives datagrams of up to buffer_size bytes (a negative size counts as
   // 0) for server. Starts paused: the server launches it.
   TIdUDPListenerThread(int buffer_size, TIdUDPServer* server);
@@ -61,35 +72,68 @@ class TIdUDPListenerThread : public TIdThread {
   int PollInterval() const { return poll_interval_; }
   int ReadSize() const { return read_size_; }
   TIdUDPServer* OwnerServer() const { return owner_server_; }
-  // Belong to the listener; read them only during a delivery.
-  TMemoryStream& DatagramStream() { return datagram_stream_; }
-  TIdSocketHandle* ReadingBinding() const { return reading_binding_; }
+  // The datagram being delivered and the binding that received it; read them
+  // only during a delivery, on the thread that delivers.
+  TMemoryStream& DatagramStream() { return delivering_->stream; }
+  TIdSocketHandle* ReadingBinding() const { return delivering_->binding; }
+  // The cycle (counted from 1) that read the datagram being delivered.
+  std::uint64_t ReadCycle() const { return delivering_->cycle; }
   // How many cycles have begun: for measuring how often an idle listener
   // wakes.
   std::uint64_t CycleCount() const { return cycle_count_.load(std::memory_order_relaxed); }
 
  protected:
-  // One wait of at most PollInterval on all sockets, then one datagram from
-  // each ready socket.
+  // A free slot, one wait of at most PollInterval on all sockets, then one
+  // datagram from each ready socket.
   void CycleStep() override;
+  // Awaits the deliveries still in flight, which the main thread runs.
+  void AfterCycle() override;
 
  private:
   friend class TIdUDPServer;
 
-  // Delivers DatagramStream through the server.
-  void HandOver();
+  // One datagram from its receipt to the end of its delivery.
+  struct Delivery {
+    TQueuedCall call;
+    TMemoryStream stream;
+    TIdSocketHandle* binding = nullptr;
+    std::string peer_ip;
+    int peer_port = 0;
+    std::uint64_t cycle = 0;
+  };
+
+  bool InFlight() const;
+  // Wait for one delivery's end, or every one's in order, and discard what
+  // the handlers raised. Never with socket_lock_ held: a delivery may abandon
+  // the listener.
+  void AwaitDelivery(Delivery& delivery);
+  void AwaitAll();
+  // Records the sender in the binding and delivers through the server; on the
+  // thread that delivers.
+  void HandOver(Delivery& delivery);
+  // Stops the listener for a deactivation from inside one of its own
+  // deliveries: halted, woken, and out of its wait and reads when this
+  // returns, so that the server may close the sockets at once.
+  void Abandon();
   // Closes the wake handle. REQUIRES: the listener waits no more (it has ended,
-  // or it is halted and busy with a delivery).
+  // or it is halted and out of its wait).
   void CloseWakeHandle();
 
-  TIdSocketHandle* reading_binding_ = nullptr;
   const int poll_interval_ = 1000;
-  TMemoryStream datagram_stream_;
   const int read_size_;
-  // Where each datagram is received, read_size_ bytes; the stream then takes
-  // only the datagram's own bytes.
+  // Where each datagram is received, read_size_ bytes; its slot's stream then
+  // takes only the datagram's own bytes.
   std::vector<char> receive_buffer_;
   TIdUDPServer* const owner_server_;
+  Delivery slots_[kReadAhead];
+  int next_slot_ = 0;
+  Delivery* delivering_ = nullptr;
+  // Held by the listener while it waits on or reads the sockets, and by an
+  // abandonment before it lets them be closed.
+  std::mutex socket_lock_;
+  // Set by an abandonment: the server may be gone, and deliveries still
+  // queued are dropped.
+  std::atomic<bool> abandoned_{false};
   // Listed after the sockets in every wait; INVALID_SOCKET when none could be
   // had, and the listener then notices a halt within PollInterval.
   TSocket wake_handle_ = INVALID_SOCKET;

@@ -179,27 +179,41 @@ std::int32_t TThread::WaitUntilDone() {
 }
 
 void TThread::RunOnMainThread(TThreadMethod method) {
-  call_slot_.sender = this;
-  call_slot_.captured = nullptr;
-  call_slot_.method = std::move(method);
+  QueueOnMainThread(own_call_, std::move(method));
+  AwaitMainThread(own_call_);
+}
+
+void TThread::QueueOnMainThread(TQueuedCall& call, TThreadMethod method) {
+  call.slot_.sender = this;
+  call.slot_.captured = nullptr;
+  call.slot_.method = std::move(method);
+  call.queued_ = true;
+  call.done_.ResetEvent();
   if (CurrentThreadID() == g_main_thread_id) {
-    call_slot_.method();
+    try {
+      call.slot_.method();
+    } catch (...) {
+      call.slot_.captured = std::current_exception();
+    }
+    call.done_.SetEvent();
     return;
   }
-  TEvent done(true, false);
-  {
-    std::lock_guard<TCriticalSection> lock(SyncLock());
-    Calls().pending.push_back(CallRequest{&call_slot_, &done});
-    SyncEvent().SetEvent();
-    if (g_wake_hook) g_wake_hook(this);
-  }
-  done.WaitFor(kInfinite);
+  std::lock_guard<TCriticalSection> lock(SyncLock());
+  Calls().pending.push_back(CallRequest{&call.slot_, &call.done_});
+  SyncEvent().SetEvent();
+  if (g_wake_hook) g_wake_hook(this);
+}
+
+void TThread::AwaitMainThread(TQueuedCall& call) {
+  if (!call.queued_) return;
+  call.queued_ = false;
+  call.done_.WaitFor(kInfinite);
   // The main thread signals under SyncLock; passing through it once more makes
-  // sure it has let go of the request before the event goes away.
+  // sure it has let go of the request before the call is reused or goes away.
   { std::lock_guard<TCriticalSection> lock(SyncLock()); }
-  if (call_slot_.captured) {
-    std::exception_ptr error = std::move(call_slot_.captured);
-    call_slot_.captured = nullptr;
+  if (call.slot_.captured) {
+    std::exception_ptr error = std::move(call.slot_.captured);
+    call.slot_.captured = nullptr;
     std::rethrow_exception(error);
   }
 }

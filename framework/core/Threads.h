@@ -8,8 +8,10 @@
 // that thread stops at its next gate.
 //
 // RunOnMainThread queues a call for the main thread and blocks until it has
-// run; CheckSynchronize, on the main thread, runs every queued call, oldest
-// first. SyncLock guards the queue and is never held while a call runs.
+// run; QueueOnMainThread and AwaitMainThread split the two, so that a thread
+// can work on while its call runs. CheckSynchronize, on the main thread, runs
+// every queued call, oldest first. SyncLock guards the queue and is never held
+// while a call runs.
 #pragma once
 
 #include <sys/types.h>
@@ -42,6 +44,25 @@ struct TCallSlot {
   std::exception_ptr captured;
 };
 
+// A call that a thread hands to the main thread and awaits later. Owned by
+// that thread; reusable once awaited, and it must outlive the call.
+class TQueuedCall {
+ public:
+  TQueuedCall() = default;
+  TQueuedCall(const TQueuedCall&) = delete;
+  TQueuedCall& operator=(const TQueuedCall&) = delete;
+
+  // Queued and not yet awaited.
+  bool Queued() const { return queued_; }
+
+ private:
+  friend class TThread;
+
+  TCallSlot slot_;
+  TEvent done_{true, false};
+  bool queued_ = false;
+};
+
 class TThread : public TObject {
  public:
   // The platform thread is created suspended. A thread constructed with
@@ -64,6 +85,12 @@ class TThread : public TObject {
   // Runs method on the main thread and returns when it has run; raises here what
   // the method raised there.
   void RunOnMainThread(TThreadMethod method);
+  // Queues method for the main thread and returns at once; on the main thread
+  // it runs at once. REQUIRES: call is not Queued.
+  void QueueOnMainThread(TQueuedCall& call, TThreadMethod method);
+  // Returns when the call queued in call has run, raising here what it raised
+  // there; at once when call is not Queued.
+  void AwaitMainThread(TQueuedCall& call);
 
   std::uintptr_t Handle() const { return handle_; }
   std::uint32_t ThreadID() const { return thread_id_.load(); }
@@ -122,7 +149,7 @@ class TThread : public TObject {
   std::atomic<bool> has_ended_{false};
   std::atomic<std::int32_t> result_code_{0};
   TNotifyEvent on_finished_;
-  TCallSlot call_slot_;
+  TQueuedCall own_call_;  // RunOnMainThread's
   std::exception_ptr uncaught_error_;
 
   // The suspend gate.

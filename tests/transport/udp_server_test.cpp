@@ -82,11 +82,22 @@ class UdpServerTest : public ::testing::Test {
             std::lock_guard<std::mutex> lock(mutex_);
             events_.push_back(Event{sender, bytes, position, binding, binding->RemoteIP(),
                                     binding->RemotePort(), CurrentThreadID(),
-                                    server->Listener() ? server->Listener()->CycleCount() : 0});
+                                    server->Listener() ? server->Listener()->ReadCycle() : 0});
           }
           if (handler_) handler_(bytes);
         });
   }
+
+  // Sends one datagram to binding for every slot of the listener's read-ahead,
+  // the first from first_sender and the rest from sender_, and waits without
+  // serving until all are queued: the listener reads nothing more until the
+  // main thread serves. Events [0, kHeld) are theirs.
+  void FillTheReadAhead(TIdSocketHandle* binding, loopback::UdpSocket& first_sender) {
+    first_sender.SendTo(binding->Port(), "held");
+    for (std::size_t i = 1; i < kHeld; ++i) sender_.SendTo(binding->Port(), "held");
+    ASSERT_TRUE(WaitWithoutServing([] { return PendingCallCount() == kHeld; }));
+  }
+  static constexpr std::size_t kHeld = TIdUDPListenerThread::kReadAhead;
 
   std::size_t EventCount() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -121,21 +132,22 @@ TEST_F(UdpServerTest, DeliveryOnMainThreadCarriesTheBytesThePeerAndTheBinding) {
   EXPECT_EQ(event.thread, MainThreadID());
 }
 
-TEST_F(UdpServerTest, TwoQueuedDatagramsGiveTwoEventsInArrivalOrderInConsecutiveCycles) {
+TEST_F(UdpServerTest, QueuedDatagramsGiveEventsInArrivalOrderInConsecutiveCyclesWithTheirSenders) {
   TIdSocketHandle* binding = AddLoopbackBinding();
   Record();
   server_->SetActive(true);
+  loopback::UdpSocket other;
+  FillTheReadAhead(binding, other);
   sender_.SendTo(binding->Port(), "first");
-  // The listener now holds "first" for the main thread, which does not serve.
-  ASSERT_TRUE(WaitWithoutServing([] { return PendingCallCount() == 1; }));
   sender_.SendTo(binding->Port(), "second");
-  sender_.SendTo(binding->Port(), "third");
-  ASSERT_TRUE(ServeUntil([&] { return EventCount() == 3; }));
-  EXPECT_EQ(events_[0].bytes, "first");
-  EXPECT_EQ(events_[1].bytes, "second");
-  EXPECT_EQ(events_[2].bytes, "third");
-  EXPECT_EQ(events_[1].cycle, events_[0].cycle + 1);
-  EXPECT_EQ(events_[2].cycle, events_[1].cycle + 1);
+  ASSERT_TRUE(ServeUntil([&] { return EventCount() == kHeld + 2; }));
+  // The first held datagram was delivered after the others had been read:
+  // the binding still named its own sender.
+  EXPECT_EQ(events_[0].remote_port, other.port());
+  EXPECT_EQ(events_[1].remote_port, sender_.port());
+  EXPECT_EQ(events_[kHeld].bytes, "first");
+  EXPECT_EQ(events_[kHeld + 1].bytes, "second");
+  EXPECT_EQ(events_[kHeld + 1].cycle, events_[kHeld].cycle + 1);
 }
 
 TEST_F(UdpServerTest, TwoReadyBindingsGiveOneDatagramEachPerCycleInHandleOrder) {
@@ -143,20 +155,19 @@ TEST_F(UdpServerTest, TwoReadyBindingsGiveOneDatagramEachPerCycleInHandleOrder) 
   TIdSocketHandle* second = AddLoopbackBinding();
   Record();
   server_->SetActive(true);
-  sender_.SendTo(first->Port(), "hold");
-  ASSERT_TRUE(WaitWithoutServing([] { return PendingCallCount() == 1; }));
+  FillTheReadAhead(first, sender_);
   // Both sockets are ready at the next wait; the first has two datagrams.
   sender_.SendTo(second->Port(), "to second");
   sender_.SendTo(first->Port(), "to first");
   sender_.SendTo(first->Port(), "to first again");
-  ASSERT_TRUE(ServeUntil([&] { return EventCount() == 4; }));
-  EXPECT_EQ(events_[1].bytes, "to first");
-  EXPECT_EQ(events_[1].binding, first);
-  EXPECT_EQ(events_[2].bytes, "to second");
-  EXPECT_EQ(events_[2].binding, second);
-  EXPECT_EQ(events_[1].cycle, events_[2].cycle);
-  EXPECT_EQ(events_[3].bytes, "to first again");
-  EXPECT_EQ(events_[3].cycle, events_[2].cycle + 1);
+  ASSERT_TRUE(ServeUntil([&] { return EventCount() == kHeld + 3; }));
+  EXPECT_EQ(events_[kHeld].bytes, "to first");
+  EXPECT_EQ(events_[kHeld].binding, first);
+  EXPECT_EQ(events_[kHeld + 1].bytes, "to second");
+  EXPECT_EQ(events_[kHeld + 1].binding, second);
+  EXPECT_EQ(events_[kHeld].cycle, events_[kHeld + 1].cycle);
+  EXPECT_EQ(events_[kHeld + 2].bytes, "to first again");
+  EXPECT_EQ(events_[kHeld + 2].cycle, events_[kHeld + 1].cycle + 1);
 }
 
 TEST_F(UdpServerTest, ZeroByteDatagramGivesAnEventWithAnEmptyStream) {
@@ -344,7 +355,11 @@ TEST_F(UdpServerTest, HandlerDestroyingItsOwnServerLetsTheListenerEndAlone) {
     });
     server->SetThreadedEvent(threaded);
     server->SetActive(true);
-    sender_.SendTo(binding->Port(), "bye");
+    // The second may be read ahead and queued behind the first: it must not
+    // reach the server the first one destroyed.
+    const int port = binding->Port();  // the binding goes with its server
+    sender_.SendTo(port, "bye");
+    sender_.SendTo(port, "after");
     ASSERT_TRUE(ServeUntil([&] { return destroyed && LiveWorkerCount() == baseline_workers_; }));
   }
 }
