@@ -53,9 +53,10 @@ std::vector<uint32_t> Property32(xcb_connection_t* connection, xcb_window_t wind
 // keep that property. A window manager that keeps it sets it once the window
 // stands in its frame, so until then the window has no frame (zero margins).
 std::optional<QMargins> StatedFrameMargins(const QWindow* handle) {
+  // The offscreen platform offers the X11 interface too, without a connection.
   const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (x11 == nullptr || handle->handle() == nullptr) return std::nullopt;
-  xcb_connection_t* connection = x11->connection();
+  xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+  if (connection == nullptr || handle->handle() == nullptr) return std::nullopt;
   const auto window = static_cast<xcb_window_t>(handle->winId());
   const xcb_atom_t extents_atom = Atom(connection, "_NET_FRAME_EXTENTS");
   const std::vector<uint32_t> extents =
