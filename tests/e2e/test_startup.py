@@ -142,8 +142,9 @@ class StartupTest(unittest.TestCase):
         self.assertEqual(program.wait_exit(), 0)
     def test_first_position_is_centred_however_late_the_window_manager_frames_it(self):
         # Where the window manager frames the window only after it was shown
-        # (one that starts late), or only after a delay (a busy one), the
-        # window is placed again by its frame once the frame is there.
+        # (one that starts late), only after a delay (a busy one), or sizes
+        # the frame a while before it moves the window into it, the window is
+        # placed again by its frame once the frame is there.
         def late(display, start):
             program = start()
             k.wait_for(lambda: display.find_windows("^Kvelmar$"), what="the bare window")
@@ -157,8 +158,13 @@ class StartupTest(unittest.TestCase):
                            what="the window to be made")
             return program
 
+        def slowly(display, start):
+            display.start_window_manager(frames_slowly=True)
+            return start()
+
         for name, frame_late in (("a window manager that starts late", late),
-                                 ("a window manager that frames late", paused)):
+                                 ("a window manager that frames late", paused),
+                                 ("a window manager that frames slowly", slowly)):
             with self.subTest(name):
                 display = k.Display(window_manager=frame_late is paused)
                 self.addCleanup(display.close)

@@ -5,11 +5,11 @@ smoke runs on a clean root.
 
 It holds an X server of its own (Xvfb, on a display number that no server on
 the machine holds), a window manager (openbox, waited for until it manages the
-screen; it can start late or be paused, to frame windows late), a Wine session
-(a prefix prepared once in the Russian locale with the windows' fonts and
-written to disk, and a Wine server started with the display), network
-namespaces joined by veth pairs, finding a program's main window once the
-window manager has framed it, screenshots and the clipboard.
+screen; it can start late or be paused, to frame windows late, or frame them
+slowly), a Wine session (a prefix prepared once in the Russian locale with the
+windows' fonts and written to disk, and a Wine server started with the
+display), network namespaces joined by veth pairs, finding a program's main
+window once the window manager has framed it, screenshots and the clipboard.
 
 Everything it starts is ended by pid: by each object's close(), and on every
 way out of the process (a normal end, an exception, SIGINT, SIGTERM, SIGHUP)
@@ -52,6 +52,7 @@ import shlex
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -361,6 +362,139 @@ class RootRequests:
         return len(re.findall(pattern, self._read()))
 
 
+class FramingRelay:
+    """The window manager's connection to the X server, relayed so that it
+    frames windows in slow motion: a window manager reparents a new window
+    into a frame window, sizes the frame, and only then moves the window into
+    place inside it and states the frame's extents. The relay holds the
+    window manager's requests for a moment right after the frame is sized,
+    and meanwhile tells the window where it stands, so that its program looks
+    at a frame sized around a window still at the frame's corner. On a loaded
+    machine the X server switches between clients there by chance; here
+    every time. The window manager connects to the relay's display number."""
+
+    # X11 requests: opcode; ReparentWindow's window and parent, and
+    # ConfigureWindow's window and value mask, follow the 4-byte header.
+    _REPARENT_WINDOW = 7
+    _CONFIGURE_WINDOW = 12
+    _SIZE_MASK = 0x4 | 0x8  # width, height
+
+    def __init__(self, display, hold=1.0):
+        self._display = display
+        self._hold = hold
+        self._sockets = []
+        self._listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        for number in _free_display_numbers():
+            path = "/tmp/.X11-unix/X%d" % number
+            with contextlib.suppress(OSError):
+                self._listener.bind(path)
+                break
+        else:
+            raise RuntimeError("no free X display number for the relay")
+        self.path, self.name = path, ":%d" % number
+        self._listener.listen(4)
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def close(self):
+        for sock in [self._listener] + self._sockets:
+            with contextlib.suppress(OSError):
+                sock.shutdown(socket.SHUT_RDWR)
+            sock.close()
+        with contextlib.suppress(OSError):
+            os.unlink(self.path)
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self._listener.accept()
+            except OSError:
+                return
+            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            server.connect("/tmp/.X11-unix/X%d" % self._display.number)
+            self._sockets += [client, server]
+            threading.Thread(target=self._copy, args=(server, client), daemon=True).start()
+            threading.Thread(target=self._requests, args=(client, server), daemon=True).start()
+
+    @staticmethod
+    def _copy(source, sink):
+        with contextlib.suppress(OSError):
+            while True:
+                data = source.recv(65536)
+                if not data:
+                    break
+                sink.sendall(data)
+        with contextlib.suppress(OSError):
+            sink.shutdown(socket.SHUT_WR)
+
+    @staticmethod
+    def _read(sock, count):
+        data = b""
+        while len(data) < count:
+            chunk = sock.recv(count - len(data))
+            if not chunk:
+                raise EOFError
+            data += chunk
+        return data
+
+    def _requests(self, client, server):
+        """Passes the client's requests on one by one, holding them after a
+        frame is sized."""
+        pad = lambda n: (n + 3) & ~3  # noqa: E731
+        with contextlib.suppress(OSError, EOFError):
+            setup = self._read(client, 12)
+            order = "<" if setup[:1] == b"l" else ">"
+            name_length, data_length = struct.unpack(order + "HH", setup[6:10])
+            server.sendall(setup + self._read(client, pad(name_length) + pad(data_length)))
+            framing = {}  # frame -> the window reparented into it
+            while True:
+                header = self._read(client, 4)
+                opcode, length = header[0], struct.unpack(order + "H", header[2:4])[0]
+                if length == 0:  # BIG-REQUESTS: the length follows
+                    extra = self._read(client, 4)
+                    header, length = header + extra, struct.unpack(order + "I", extra)[0] - 1
+                request = header + self._read(client, 4 * length - 4)
+                server.sendall(request)
+                if opcode == self._REPARENT_WINDOW:
+                    window, parent = struct.unpack(order + "II", request[4:12])
+                    framing[parent] = window
+                elif opcode == self._CONFIGURE_WINDOW:
+                    frame, mask = struct.unpack(order + "IH", request[4:10])
+                    if frame in framing and mask & self._SIZE_MASK:
+                        try:
+                            self._nudge(framing.pop(frame), frame)
+                        except (TimeoutError, RuntimeError, OSError, EOFError) as error:
+                            # The window manager goes on as ever.
+                            _say("the framing relay could not tell the window: %s" % error)
+                        time.sleep(self._hold)
+
+    def _nudge(self, window, frame):
+        def geometry(of):
+            out = self._display.run(["xwininfo", "-id", str(of)], check=False).stdout
+            found = re.findall(r"(?:Absolute upper-left [XY]|Width|Height): +(-?\d+)", out)
+            return [int(number) for number in found] if len(found) == 4 else None
+        # Once the server has sized the frame (a new frame is 1x1), the
+        # window hears where it stands, at the frame's corner, as a window
+        # manager tells a window that it moved (a synthetic ConfigureNotify).
+        wait_for(lambda: (geometry(frame) or [0, 0, 2])[2] > 1, timeout=5.0,
+                 what="the frame sized")
+        place = geometry(window)
+        if place is None:
+            return  # gone meanwhile
+        event = struct.pack("<BxxxIIIhhHHHxxxxxx", 22, window, window, 0, *place, 0)
+        structure_notify = 1 << 17
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as x:
+            x.connect("/tmp/.X11-unix/X%d" % self._display.number)
+            x.sendall(b"l\0" + struct.pack("<HHHHxx", 11, 0, 0, 0))
+            reply = self._read(x, 8)
+            self._read(x, 4 * struct.unpack("<H", reply[6:8])[0])
+            if reply[0] != 1:
+                raise RuntimeError("the X server refused the relay's connection")
+            # SendEvent, then GetInputFocus for a reply once both are handled.
+            x.sendall(struct.pack("<BBHII", 25, 0, 11, window, structure_notify) + event
+                      + struct.pack("<BxH", 43, 1))
+            self._read(x, 32)
+
+
 class Display:
     """An X server of its own (Xvfb) with openbox, or with no window manager
     at all, for as long as the object is open. Wine's programs on it see
@@ -372,6 +506,7 @@ class Display:
         self._dir = tempfile.mkdtemp(prefix="kv-desktop-")
         self._wm = None
         self._wm_runs = 0
+        self._relay = None
         self._wine = {}
         self._closing = False
         _own(self)
@@ -434,16 +569,22 @@ class Display:
                else "ended with code %d" % code)
         raise DisplayLost("the X server of display %s %s while %s" % (self.name, how, doing))
 
-    def start_window_manager(self):
+    def start_window_manager(self, frames_slowly=False):
         """Starts openbox and waits until it manages the screen: its start-up
-        command runs once it has taken the screen and the windows on it."""
+        command runs once it has taken the screen and the windows on it. One
+        that frames slowly talks to the X server through a FramingRelay."""
         require("openbox")
         self._wm_runs += 1
         ready = os.path.join(self._dir, "openbox-ready-%d" % self._wm_runs)
+        env = self.env
+        if frames_slowly:
+            require("xwininfo")
+            self._relay = self._relay or FramingRelay(self)
+            env = dict(self.env, DISPLAY=self._relay.name)
         with open(os.path.join(self._dir, "openbox.log"), "a") as log:
             startup = "touch " + shlex.quote(ready)
             self._wm = spawn(["openbox", "--sm-disable", "--startup", startup], own=False,
-                             preexec_fn=_end_with_parent, env=self.env,
+                             preexec_fn=_end_with_parent, env=env,
                              stdin=subprocess.DEVNULL, stdout=log, stderr=log)
 
         def managing():
@@ -677,6 +818,8 @@ class Display:
         for popen in (wm, xvfb):
             if popen is not None:
                 stop(popen)
+            if popen is wm and self._relay is not None:
+                self._relay.close()
         if self in _open_displays:
             _open_displays.remove(self)
         shutil.rmtree(self._dir, ignore_errors=True)

@@ -11,6 +11,10 @@
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "framework/gui/qt/QtPort_p.h"
@@ -18,6 +22,76 @@
 namespace {
 
 const QEvent::Type kReleaseEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+// ---- the frame's margins under X11
+
+struct FreeReply {
+  void operator()(void* reply) const { std::free(reply); }
+};
+template <typename Reply>
+using ReplyPtr = std::unique_ptr<Reply, FreeReply>;
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+  ReplyPtr<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr));
+  return reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+}
+
+// The 32-bit items of a CARDINAL or ATOM property; empty when it is missing.
+std::vector<uint32_t> Property32(xcb_connection_t* connection, xcb_window_t window,
+                                 xcb_atom_t property, xcb_atom_t type, uint32_t max_items) {
+  if (property == XCB_ATOM_NONE) return {};
+  ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+      connection, xcb_get_property(connection, 0, window, property, type, 0, max_items), nullptr));
+  if (reply == nullptr || reply->type != type || reply->format != 32) return {};
+  const auto* items = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
+  return std::vector<uint32_t>(items, items + xcb_get_property_value_length(reply.get()) / 4);
+}
+
+// The margins an EWMH window manager states in _NET_FRAME_EXTENTS, in device
+// pixels; none where the display is not X11 or the window manager does not
+// keep that property. A window manager that keeps it sets it once the window
+// stands in its frame, so until then the window has no frame (zero margins).
+std::optional<QMargins> StatedFrameMargins(const QWindow* handle) {
+  // The offscreen platform offers the X11 interface too, without a connection.
+  const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+  if (connection == nullptr || handle->handle() == nullptr) return std::nullopt;
+  const auto window = static_cast<xcb_window_t>(handle->winId());
+  const xcb_atom_t extents_atom = Atom(connection, "_NET_FRAME_EXTENTS");
+  const std::vector<uint32_t> extents =
+      Property32(connection, window, extents_atom, XCB_ATOM_CARDINAL, 4);
+  if (extents.size() == 4) {
+    // left, right, top, bottom
+    return QMargins(static_cast<int>(extents[0]), static_cast<int>(extents[2]),
+                    static_cast<int>(extents[1]), static_cast<int>(extents[3]));
+  }
+  ReplyPtr<xcb_query_tree_reply_t> tree(
+      xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
+  if (tree == nullptr) return std::nullopt;
+  const std::vector<uint32_t> supported =
+      Property32(connection, tree->root, Atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM, 4096);
+  if (std::find(supported.begin(), supported.end(), extents_atom) == supported.end()) {
+    return std::nullopt;
+  }
+  return QMargins();
+}
+
+// The window's frame margins. Qt's own are a cache that it fills, where the
+// property is missing, by measuring the window tree: while a window manager
+// builds the frame it reparents the window to the corner of a frame that it
+// sizes, and only then moves the window into place and states the extents.
+// Margins measured in between read 0 at the left and top (a window placed by
+// them lands where its frame should), and Qt keeps them until the window's
+// next configure event. So the window manager's statement comes first.
+QMargins FrameMargins(const QWindow* handle) {
+  if (const std::optional<QMargins> stated = StatedFrameMargins(handle)) {
+    const qreal ratio = handle->devicePixelRatio();
+    return QMargins(qRound(stated->left() / ratio), qRound(stated->top() / ratio),
+                    qRound(stated->right() / ratio), qRound(stated->bottom() / ratio));
+  }
+  return handle->frameMargins();
+}
 
 class KvWindow;
 
@@ -28,8 +102,8 @@ class KvWindow;
 // after the window was shown, sends no configure event), so no Qt event need
 // follow them, and the widget's own frame geometry, which Qt refreshes only
 // when the window moves, can stay the bare window for good. The watch reads
-// the platform window's live frame after each such event instead. Lives as
-// long as the application it filters for.
+// the frame's margins (see FrameMargins) after each such event instead. Lives
+// as long as the application it filters for.
 class FrameEvents : public QObject, public QAbstractNativeEventFilter {
  public:
   static void Watch(KvWindow* window);
@@ -83,15 +157,16 @@ class KvWindow : public QWidget {
   }
 
  private:
-  // While the window manager builds the frame, Qt can read the margins off a
-  // frame window that is not sized yet, and the frame reads smaller than the
-  // window (a window centred with it lands with its corner on the centre):
-  // only a frame around the whole window is the real one.
+  // Only a frame around the whole window is the real one: a window manager
+  // that keeps no _NET_FRAME_EXTENTS leaves Qt to measure the frame from the
+  // window tree, which can read smaller than the window while it is built.
   bool FrameKnown() const {
     const QWindow* handle = windowHandle();
     if (handle == nullptr) return false;
-    const QRect frame = handle->frameGeometry();
-    return frame.size() != handle->size() && frame.contains(handle->geometry());
+    const QMargins margins = FrameMargins(handle);
+    const QRect window = handle->geometry();
+    const QRect frame = window.marginsAdded(margins);
+    return frame.size() != window.size() && frame.contains(window);
   }
 
   TWidgetClient* client_;
@@ -186,11 +261,12 @@ void SetWindowFrame(NativeWidget window, WindowFrame frame, bool system_menu, bo
   if (shown && !window->isVisible()) window->show();
 }
 
-// The frame as the platform window knows it now; the widget's own frame
+// The frame as it stands now (see FrameMargins); the widget's own frame
 // geometry can be older (see FrameEvents).
 Rect FrameRect(NativeWidget window) {
   const QWindow* handle = window->windowHandle();
-  const QRect frame = handle != nullptr ? handle->frameGeometry() : window->frameGeometry();
+  const QRect frame = handle != nullptr ? handle->geometry().marginsAdded(FrameMargins(handle))
+                                        : window->frameGeometry();
   return Rect{frame.left(), frame.top(), frame.width(), frame.height()};
 }
 
@@ -198,7 +274,7 @@ Rect FrameRect(NativeWidget window) {
 // the frame lands at left, top.
 void MoveFrame(NativeWidget window, int left, int top) {
   const QWindow* handle = window->windowHandle();
-  const QMargins frame = handle != nullptr ? handle->frameMargins() : QMargins();
+  const QMargins frame = handle != nullptr ? FrameMargins(handle) : QMargins();
   window->setGeometry(QRect(QPoint(left + frame.left(), top + frame.top()), window->size()));
 }
 
