@@ -64,7 +64,10 @@ class DialogTest(unittest.TestCase):
         dialog = self.open_dialog()
         self.display.type_text("10")
         self.display.key("Escape")
-        # The user drags the dialog aside.
+        # The user drags the dialog aside once it stands where it was placed:
+        # a slow program (a sanitizer's) centres it again only when the window
+        # manager states its frame, which can come after a quick drag.
+        k.wait_centred(self, self.display, dialog, (202, 111))
         centred = self.display.window_geometry(dialog)
         self.display.xdotool("windowmove", "--sync", dialog, 100, 120)
         moved = self.display.window_geometry(dialog)
