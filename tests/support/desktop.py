@@ -273,7 +273,11 @@ def _end_popen(popen, grace):
     # Once Popen has reaped the process its pid may belong to another one.
     if popen.poll() is None:
         end_processes([popen.pid], grace=grace)
-        popen.poll()
+        # A process whose main thread has ended reads as a zombie while its
+        # other threads still end (a sanitizer's do at exit), and only then
+        # can it be reaped: a bounded wait, so that its Popen does.
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            popen.wait(timeout=10)
 
 
 def stop(popen, grace=5.0):
