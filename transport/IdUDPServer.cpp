@@ -128,9 +128,9 @@ void TIdUDPListenerThread::CycleStep() {
       next_slot_ = (next_slot_ + 1) % kReadAhead;
       // A datagram longer than read_size_ is taken off the queue whole and
       // fails with 10040, so it is dropped and the next one is read.
-      const int count = SharedStack->SockRecvFrom(binding->SystemSocket(), receive_buffer_.data(),
-                                                  read_size_, 0, &delivery.peer_ip,
-                                                  &delivery.peer_port);
+      const int count =
+          SharedStack->SockRecvFrom(binding->SystemSocket(), receive_buffer_.data(), read_size_, 0,
+                                    &delivery.peer_ip, &delivery.peer_port);
       SharedStack->CheckSocketResult(count);
       // Only the datagram's bytes: a stream made read_size_ long for every
       // receive had that many bytes cleared each time, which cost more than

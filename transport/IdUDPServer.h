@@ -13,8 +13,9 @@
 // main thread that wait keeps running handed-over calls: the deliveries that
 // are queued when deactivation begins run inside it. A handler may deactivate
 // or destroy its own server; the deliveries queued behind it are dropped and
-// the listener ends on its own once the handler has returned. (REQUIRES: a handler that runs inside a deactivation does not
-// destroy the server that is deactivating.)
+// the listener ends on its own once the handler has returned. (REQUIRES: a
+// handler that runs inside a deactivation does not destroy the server that is
+// deactivating.)
 //
 // Thread-safety: activation, deactivation, destruction and every setter belong
 // to the main thread (REQUIRES: the thread that serves handed-over calls, since

@@ -58,7 +58,9 @@ std::optional<QMargins> StatedFrameMargins(const QWindow* handle) {
   xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
   if (connection == nullptr || handle->handle() == nullptr) return std::nullopt;
   const auto window = static_cast<xcb_window_t>(handle->winId());
-  const xcb_atom_t extents_atom = Atom(connection, "_NET_FRAME_EXTENTS");
+  // Atoms stay for the X server's life: asked once, not at every framing event.
+  static const xcb_atom_t extents_atom = Atom(connection, "_NET_FRAME_EXTENTS");
+  static const xcb_atom_t supported_atom = Atom(connection, "_NET_SUPPORTED");
   const std::vector<uint32_t> extents =
       Property32(connection, window, extents_atom, XCB_ATOM_CARDINAL, 4);
   if (extents.size() == 4) {
@@ -70,7 +72,7 @@ std::optional<QMargins> StatedFrameMargins(const QWindow* handle) {
       xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr));
   if (tree == nullptr) return std::nullopt;
   const std::vector<uint32_t> supported =
-      Property32(connection, tree->root, Atom(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM, 4096);
+      Property32(connection, tree->root, supported_atom, XCB_ATOM_ATOM, 4096);
   if (std::find(supported.begin(), supported.end(), extents_atom) == supported.end()) {
     return std::nullopt;
   }
